@@ -1,0 +1,74 @@
+#include "common/stopwatch.h"
+
+#include <chrono>
+#include <cmath>
+
+#include "platform/clock.h"
+
+namespace tarvex {
+
+namespace {
+
+class SystemClock final : public Clock {
+ public:
+  std::int64_t counter() noexcept override { return platform::counterNow(); }
+  std::int64_t frequency() noexcept override { return platform::counterFrequency(); }
+  void sleepFor(std::chrono::nanoseconds duration) noexcept override {
+    platform::sleepFor(duration);
+  }
+};
+
+}  // namespace
+
+Clock& systemClock() noexcept {
+  // Built in place and never destroyed: the cycle thread may still pace
+  // itself while the process runs its exit handlers.
+  alignas(SystemClock) static unsigned char storage[sizeof(SystemClock)];
+  static SystemClock* clock = new (storage) SystemClock();
+  return *clock;
+}
+
+Stopwatch::Stopwatch(Clock& clock) noexcept : clock_(&clock) {
+  const auto frequency = static_cast<double>(clock.frequency());
+  ticksPerMs = frequency / 1000.0;
+  ticksPerUs = frequency / 1'000'000.0;
+}
+
+void Stopwatch::lap() noexcept {
+  stopTicks = clock_->counter();
+  const double lapTicks = static_cast<double>(stopTicks - startTicks);
+  lastLapTicks = lapTicks;
+  meanLapTicks += (lapTicks - meanLapTicks) / window;
+  startTicks = clock_->counter();
+}
+
+double Stopwatch::elapsedUs() noexcept {
+  return static_cast<double>(clock_->counter() - startTicks) / ticksPerUs;
+}
+
+void Stopwatch::waitCycle() noexcept {
+  const double elapsed = elapsedUs();
+  if (elapsed > 0.0 && elapsed < kSleepBelowUs) clock_->sleepFor(std::chrono::milliseconds(1));
+  if (elapsed <= kCycleUs) {
+    while (elapsedUs() <= kCycleUs) {
+    }
+  }
+  lap();
+}
+
+int coarseSleepMs(std::int64_t elapsedUs) noexcept {
+  if (elapsedUs < 500) return 2;
+  if (elapsedUs >= 501 && elapsedUs <= 999) return 1;
+  return 0;
+}
+
+void Stopwatch::waitCycleCoarse() noexcept {
+  // Truncation toward zero, as an integer conversion of the sum does.
+  const auto e = static_cast<std::int64_t>(std::trunc(elapsedUs() + carryUs));
+  const int sleepMs = coarseSleepMs(e);
+  if (sleepMs > 0) clock_->sleepFor(std::chrono::milliseconds(sleepMs));
+  carryUs = elapsedUs() - kCycleUs + carryUs;
+  lap();
+}
+
+}  // namespace tarvex

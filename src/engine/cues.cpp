@@ -1,0 +1,85 @@
+// Profile selection with its 200 ms transitions, the mixing of the air and
+// ground profiles into the final cues, and the hold and fade-in of outputs.
+#include "engine/engine.h"
+
+namespace tarvex {
+
+void Engine::selectProfile() noexcept {
+  const GameReader* reader = sources.flaggedReader();
+  const int requested = reader != nullptr ? reader->groundContact : -1;
+  if (requested != activeProfile) {
+    if (transitionActive == 0) {
+      transitionActive = 1;
+      // Start from the steady state of the profile being left.
+      const bool leavingAir = activeProfile == 0;
+      airWeight = leavingAir ? 1.0 : 0.0;
+      groundWeight = leavingAir ? 0.0 : 1.0;
+    }
+    // A running transition keeps its weights and turns towards the new target.
+    activeProfile = requested;
+  }
+
+  mixCues();
+
+  if (transitionActive != 0) {
+    const double step = 2.0 / transitionDurationMs;
+    if (activeProfile == 0) {
+      airWeight = airWeight + step;
+      groundWeight = 1.0 - airWeight;
+    } else if (activeProfile == 1) {
+      groundWeight = groundWeight + step;
+      airWeight = 1.0 - groundWeight;
+    }
+  }
+  if (airWeight > 1.0 || groundWeight > 1.0) {
+    GameDataRecord& r = record();
+    if (activeProfile == 0) {
+      airWeight = 1.0;
+      groundWeight = 0.0;
+      for (double& cue : r.groundCues) cue = 0.0;
+    } else {
+      airWeight = 0.0;
+      groundWeight = 1.0;
+      for (double& cue : r.airCues) cue = 0.0;
+    }
+    transitionActive = 0;
+  }
+}
+
+void Engine::mixCues() noexcept {
+  GameDataRecord& r = record();
+  const double* a = r.airCues;
+  const double* g = r.groundCues;
+  double* f = r.finalCues;
+  // Axes 11..20 are parts of other axes and have no final output of their own.
+  storeRelaxed(f[0], a[0] + a[15] + g[0]);
+  storeRelaxed(f[1], a[1] + a[16] + g[1]);
+  storeRelaxed(f[2], a[2] + a[17] + g[2]);
+  storeRelaxed(f[3], a[3] + a[18] + g[3]);
+  storeRelaxed(f[4], a[4] + a[6] + a[8] + a[19] + g[4] + g[6] + g[8]);
+  storeRelaxed(f[5], a[5] + a[7] + a[9] + a[20] + g[5] + g[7] + g[9]);
+  for (int k = 6; k <= 9; ++k) storeRelaxed(f[k], a[k] + g[k]);
+  storeRelaxed(f[axis::belt], a[axis::belt]);
+  storeRelaxed(f[axis::wind], a[axis::wind]);
+}
+
+void Engine::holdOutputs() noexcept {
+  // Also called from host threads while the cycle runs.
+  fade = 0.0;
+  GameDataRecord& r = record();
+  for (int i = 0; i < kAxisCount; ++i) storeRelaxed(r.heldCues[i], loadRelaxed(r.finalCues[i]));
+}
+
+void Engine::applyFade() noexcept {
+  const double f = fade;
+  if (f >= 1.0) return;
+  GameDataRecord& r = record();
+  for (int i = 0; i < kAxisCount; ++i) {
+    const double held = loadRelaxed(r.heldCues[i]);
+    storeRelaxed(r.finalCues[i], (loadRelaxed(r.finalCues[i]) - held) * f + held);
+  }
+  const double next = f + cycleStopwatch.lastLapMs() * (1.0 / fadeDurationMs);
+  fade = next > 1.0 ? 1.0 : next;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,162 @@
+// The game-source cycle: search for a game, open it, and while the motion
+// system is ready turn one telemetry frame into outputs every 2 ms.
+//
+// A pass is one call of cyclePass(); the thread only paces the passes, so
+// tests drive the state machine by calling cyclePass() directly.
+#include <chrono>
+#include <climits>
+#include <system_error>
+
+#include "engine/engine.h"
+#include "platform/clock.h"
+#include "platform/process_exit.h"
+#include "platform/scheduling.h"
+
+namespace tarvex {
+
+namespace {
+constexpr std::chrono::milliseconds kOneMs{1};
+// How long an unloading library waits for the cycle to leave its loop.
+constexpr std::chrono::milliseconds kUnloadWait{500};
+}  // namespace
+
+void Engine::startCycleThread() {
+  std::lock_guard<std::mutex> guard(threadControl_);
+  if (cycleRunning.exchange(1) == 1) return;
+  try {
+    loopEnded_ = false;
+    cycleThread_ = std::thread([this] { runCycle(); });
+  } catch (const std::system_error&) {
+    // No thread: the cycle stays stopped and the next start tries again.
+    loopEnded_ = true;
+    cycleRunning = 0;
+  }
+}
+
+void Engine::stopCycleThread() {
+  std::lock_guard<std::mutex> guard(threadControl_);
+  cycleRunning = 0;
+  if (!cycleThread_.joinable()) return;
+  if (cycleThread_.get_id() == std::this_thread::get_id()) return;  // cannot join itself
+  cycleThread_.join();
+  cycleThread_ = std::thread();
+}
+
+void Engine::stopCycleAtUnload() noexcept {
+  cycleRunning = 0;
+  if (!cycleThread_.joinable()) return;
+  if (platform::canJoinThreadsAtUnload()) {
+    cycleThread_.join();
+    return;
+  }
+  // Windows, under the loader lock: the thread could not finish while we
+  // wait for it, or is gone already if the process exits. Let it leave the
+  // loop, then let it go.
+  if (!platform::otherThreadsTerminated()) {
+    const auto deadline = std::chrono::steady_clock::now() + kUnloadWait;
+    while (!loopEnded_.load() && std::chrono::steady_clock::now() < deadline) {
+      platform::sleepFor(kOneMs);
+    }
+  }
+  cycleThread_.detach();
+}
+
+void Engine::runCycle() {
+  beginCycle();
+  while (cycleRunning.load() == 1) pace(cyclePass());
+  // The open source stays open; the next start's reset closes it.
+  sourceOpen = 0;
+  loopEnded_ = true;
+}
+
+void Engine::beginCycle() {
+  platform::requestTimerResolution1ms();
+  platform::raiseProcessPriority();
+  platform::raiseThreadPriority();
+  cycleStopwatch.precise = 1;
+  resetSource();
+  sources.clearFlags();
+  cycleStopwatch.lap();
+}
+
+void Engine::resetSource() {
+  sources.closeSource();
+  sourceOpen = 0;
+  holdOutputs();
+  filterPending = 1;
+  noDataCount = 0;
+  sameDataCount = 0;
+  airWeight = 1.0;
+  groundWeight = 0.0;
+  activeProfile = 0;
+}
+
+PassEnd Engine::cyclePass() {
+  if (sourceOpen.load() == 0) {
+    if (sources.detectGame() && sources.openSource()) {
+      sourceOpen = 1;
+      cycleStopwatch.lap();
+      filterPending = 0;
+    }
+    return PassEnd::searching;
+  }
+  if (motionSystemReady.load() == 0) return PassEnd::idle;
+
+  if (sources.readFrame() == 1) {
+    noDataCount = 0;
+  } else {
+    ++noDataCount;
+  }
+  // A paused game: keep the outputs where they are until the data moves.
+  if (sameDataCount > kFrozenDataLimit) holdOutputs();
+  if (noDataCount > kNoDataLimit) {
+    resetSource();
+    return PassEnd::reset;
+  }
+  selectProfile();
+  detectFrozenData();
+  applyFade();
+  recordSnapshots();
+  if (filterPending.load() == 0) publishOutputs();
+  return PassEnd::active;
+}
+
+void Engine::pace(PassEnd end) noexcept {
+  Clock& clock = cycleStopwatch.clock();
+  switch (end) {
+    case PassEnd::searching:
+      clock.sleepFor(kOneMs);
+      break;
+    case PassEnd::idle:
+      clock.sleepFor(kOneMs);
+      clock.sleepFor(kOneMs);
+      break;
+    case PassEnd::active:
+      if (cycleStopwatch.precise != 0) {
+        cycleStopwatch.waitCycle();
+      } else {
+        cycleStopwatch.waitCycleCoarse();
+      }
+      // Falls into the next lap, together with the next pass's work.
+      clock.sleepFor(kOneMs);
+      break;
+    case PassEnd::reset:
+      break;
+  }
+}
+
+void Engine::detectFrozenData() noexcept {
+  GameDataRecord& r = record();
+  bool same = true;
+  for (int c = 0; c < kComparedChannels; ++c) {
+    if (!(r.channels[c] == r.previousChannels[c])) same = false;
+    r.previousChannels[c] = r.channels[c];
+  }
+  if (!same) {
+    sameDataCount = 0;
+  } else if (sameDataCount < INT_MAX) {  // a game paused for weeks must not wrap
+    ++sameDataCount;
+  }
+}
+
+}  // namespace tarvex

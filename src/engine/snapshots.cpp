@@ -1,0 +1,20 @@
+#include "engine/engine.h"
+
+namespace tarvex {
+
+void Engine::recordSnapshots() noexcept {
+  const GameDataRecord& r = record();
+  CalculationSnapshot calculation;
+  for (int i = 0; i < kAxisCount; ++i) {
+    const bool part = i >= axis::firstBeltPart && i <= axis::lastEffect;
+    calculation[i] = part ? r.airCues[i] : loadRelaxed(r.finalCues[i]);
+  }
+  currentSnapshot = calculation;
+  calculationHistory.append(calculation);
+
+  AccelerationSnapshot acceleration;
+  for (int c = 0; c < kChannelCount; ++c) acceleration[c] = r.channels[c];
+  accelerationHistory.append(acceleration);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,72 @@
+// Stand-ins for the clock and for a game, to drive the cycle without time
+// passing and without a game running.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "common/clock.h"
+#include "games/game_sources.h"
+
+namespace tarvex::testing {
+
+// A counter at 10 MHz (the usual Windows performance-counter rate) that
+// moves only when asked: each read advances it by `readStep` ticks (so busy
+// waits end), each sleep by the time slept.
+class ManualClock final : public Clock {
+ public:
+  static constexpr std::int64_t kFrequency = 10'000'000;
+  static constexpr std::int64_t kTicksPerUs = kFrequency / 1'000'000;
+
+  std::int64_t counter() noexcept override {
+    ++reads;
+    const std::int64_t value = now;
+    now += readStep;
+    return value;
+  }
+  std::int64_t frequency() noexcept override { return kFrequency; }
+  void sleepFor(std::chrono::nanoseconds d) noexcept override {
+    ++sleeps;
+    sleptNs += d.count();
+    now += d.count() * kFrequency / 1'000'000'000;
+  }
+  void advanceUs(double us) { now += static_cast<std::int64_t>(us * kTicksPerUs); }
+
+  std::int64_t now = 1'000'000;
+  std::int64_t readStep = 0;
+  int reads = 0;
+  int sleeps = 0;
+  std::int64_t sleptNs = 0;
+};
+
+// A game that is found when `running`, and that produces a new frame on
+// each read while `sending`, with the channel values `onRead` writes.
+class FakeGame final : public GameReader {
+ public:
+  bool detect() override {
+    ++detects;
+    return running;
+  }
+  bool open() override {
+    ++opens;
+    return opens > failOpens;
+  }
+  int read(GameDataRecord& record) override {
+    ++reads;
+    if (!sending) return 0;
+    if (onRead) onRead(record, reads);
+    return 1;
+  }
+  void close() override { ++closes; }
+
+  // Atomic: the thread tests watch them while the cycle runs.
+  std::atomic<bool> running{true};
+  std::atomic<bool> sending{true};
+  int failOpens = 0;  // the first n opens fail
+  std::function<void(GameDataRecord&, int)> onRead;
+  std::atomic<int> detects{0}, opens{0}, reads{0}, closes{0};
+};
+
+}  // namespace tarvex::testing
