@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs the Debian packages the builds and tests need, when missing.
+#   install-deps.sh [linux|all]   (default: all, including the Windows cross build)
+set -e
+want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev"
+if [ "${1:-all}" = all ]; then
+  want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev"
+fi
+missing=""
+for p in $want; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+if [ "$(id -u)" != 0 ]; then
+  echo "run as root, or install these Debian packages:$missing" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends $missing >/dev/null
