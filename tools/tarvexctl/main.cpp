@@ -1,140 +1,89 @@
 // tarvexctl: the reference host. Loads the tarvex library by file name,
 // drives it through its exports and shows what happens, live.
 //
-//   tarvexctl [status] [--library FILE] [--seconds N] [--ready] [--coarse]
-//
-// status (the default) starts the game-source thread and prints one status
-// line, rewritten ten times per second, until Ctrl-C (or N seconds), then
-// stops the thread and exits.
+//   tarvexctl [--library FILE] [COMMAND] [OPTIONS]
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
-#include "tarvex_api.h"
+#include "commands.h"
+
+namespace tarvexctl {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+std::atomic<bool> interruptFlag{false};
 
-extern "C" void onInterrupt(int) { interrupted = true; }
+extern "C" void onInterrupt(int) { interruptFlag = true; }
 
-struct Options {
-  std::string command = "status";
-  std::string library;
-  double seconds = 0.0;  // 0: until Ctrl-C
-  bool ready = false;
-  bool coarse = false;
+const Command kCommands[] = {
+    {"status", "[--seconds N] [--ready] [--coarse]  run the game-source cycle, show it live",
+     runStatus},
 };
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: tarvexctl [status] [--library FILE] [--seconds N] [--ready] [--coarse]\n"
-               "  status      start the game-source cycle and show it live (default)\n"
-               "  --library   the tarvex library to load (default: next to tarvexctl)\n"
-               "  --seconds   stop after N seconds instead of at Ctrl-C\n"
-               "  --ready     report the motion system ready, so frames are processed\n"
-               "  --coarse    pace the cycle with sleeps only\n");
-}
-
-bool parse(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char* what) -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "tarvexctl: %s needs a value\n", what);
-        return nullptr;
-      }
-      return argv[++i];
-    };
-    if (arg == "status") {
-      options.command = arg;
-    } else if (arg == "--library") {
-      const char* v = value("--library");
-      if (v == nullptr) return false;
-      options.library = v;
-    } else if (arg == "--seconds") {
-      const char* v = value("--seconds");
-      if (v == nullptr) return false;
-      char* end = nullptr;
-      options.seconds = std::strtod(v, &end);
-      if (end == v || *end != '\0' || options.seconds < 0) {
-        std::fprintf(stderr, "tarvexctl: --seconds wants a number of seconds, not '%s'\n", v);
-        return false;
-      }
-    } else if (arg == "--ready") {
-      options.ready = true;
-    } else if (arg == "--coarse") {
-      options.coarse = true;
-    } else if (arg == "-h" || arg == "--help") {
-      usage();
-      std::exit(0);
-    } else {
-      std::fprintf(stderr, "tarvexctl: unknown argument '%s'\n", arg.c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
-const char* sourceState(int gameId, bool ready) {
-  if (gameId < 0) return "searching";
-  return ready ? "active" : "idle (motion system not ready)";
-}
-
-int runStatus(const TarvexApi& tv, const Options& options) {
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
-
-  tv.startGamesource_Thread();
-  if (options.coarse) tv.setTimerPrecision(0);
-  if (options.ready) tv.setMotionsystemready(1);
-
-  const auto start = std::chrono::steady_clock::now();
-  char name[64] = {};
-  while (!interrupted) {
-    const int id = tv.getGameID();
-    tv.getGameName(name);
-    std::printf("\rgame %2d %-22s | cycle %6.3f ms | frame %7.3f ms | %-32s", id, name,
-                tv.getMotionDataTimeFrame(), tv.getGameTimeFrame(), sourceState(id, options.ready));
-    std::fflush(stdout);
-    if (options.seconds > 0 &&
-        std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(options.seconds))
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  std::printf("\n");
-  tv.stopGamesource_Thread();
-  std::printf("game-source thread stopped\n");
-  return 0;
+void usage(std::FILE* out) {
+  std::fprintf(out, "usage: tarvexctl [--library FILE] [COMMAND] [OPTIONS]\n"
+                    "  --library FILE   the tarvex library to load (default: next to tarvexctl)\n"
+                    "commands (default: status):\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.usage);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Options options;
-  if (!parse(argc, argv, options)) {
-    usage();
-    return 2;
-  }
-  const std::string file = options.library.empty() ? defaultLibraryPath() : options.library;
-  TarvexApi tv;
+bool interrupted() { return interruptFlag; }
+
+void installInterruptHandler() {
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+}
+
+const TarvexApi* Context::library() {
+  if (loaded_) return &api_;
+  const std::string file = libraryFile.empty() ? defaultLibraryPath() : libraryFile;
   std::string error;
-  if (!loadTarvex(file, tv, error)) {
+  if (!loadTarvex(file, api_, error)) {
     std::fprintf(stderr, "tarvexctl: %s\n", error.c_str());
-    return 1;
+    return nullptr;
   }
-  const int version = tv.getTarvexVersion();
+  const int version = api_.getTarvexVersion();
   if (version / 100 != TARVEX_VERSION / 100) {
     std::fprintf(stderr, "tarvexctl: %s is version %d, this tarvexctl was built for %d\n",
                  file.c_str(), version, TARVEX_VERSION);
-    return 1;
+    return nullptr;
   }
   std::printf("tarvex %d.%d.%d loaded from %s\n", version / 10000, version / 100 % 100,
               version % 100, file.c_str());
-  return runStatus(tv, options);
+  loaded_ = true;
+  return &api_;
+}
+
+}  // namespace tarvexctl
+
+int main(int argc, char** argv) {
+  using namespace tarvexctl;
+  Context context;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
+      context.libraryFile = argv[++i];
+    } else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      usage(stdout);
+      return 0;
+    } else {
+      break;  // an option of the default command
+    }
+  }
+  const char* name = "status";
+  if (i < argc && argv[i][0] != '-') name = argv[i++];
+  for (const Command& c : kCommands) {
+    if (std::strcmp(c.name, name) == 0) {
+      // The command sees its own name as argv[0], then its options.
+      return c.run(context, argc - i + 1, argv + i - 1);
+    }
+  }
+  std::fprintf(stderr, "tarvexctl: unknown command '%s'\n", name);
+  usage(stderr);
+  return 2;
 }

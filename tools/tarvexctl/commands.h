@@ -1,0 +1,34 @@
+// tarvexctl's commands. Each parses its own options (argv[0] is the command
+// name) and returns the process exit code.
+#pragma once
+
+#include <string>
+
+#include "tarvex_api.h"
+
+namespace tarvexctl {
+
+struct Context {
+  std::string libraryFile;  // --library, or next to tarvexctl
+  // Loads the library on first use; prints the reason and returns null if
+  // it cannot.
+  const TarvexApi* library();
+
+ private:
+  TarvexApi api_;
+  bool loaded_ = false;
+};
+
+struct Command {
+  const char* name;
+  const char* usage;  // one line: arguments and what it does
+  int (*run)(Context& context, int argc, char** argv);
+};
+
+int runStatus(Context& context, int argc, char** argv);
+
+// Set by Ctrl-C (SIGINT) and SIGTERM once installInterruptHandler ran.
+bool interrupted();
+void installInterruptHandler();
+
+}  // namespace tarvexctl
