@@ -96,7 +96,13 @@ TARVEX_API void setTimerPrecision(int mode);
 TARVEX_API double getMotionDataTimeFrame(void);
 TARVEX_API double getGameTimeFrame(void);
 
-/* 4. Profiles, limits and outputs ----------------------------------------- */
+/* 4. Profiles, limits and outputs -----------------------------------------
+ * setcheckFilterstring installs a filter formula such as
+ * "GAIN(EMALP(VALUE;10);2)" in one slot of a profile: 1 when it was valid
+ * and installed, 0 otherwise (the slot keeps its formula). Either way the
+ * outputs are held and fade in again; after a refused formula no output
+ * frame is sent until a formula is installed or a game source opens. */
+TARVEX_API int setcheckFilterstring(int profile, int axis, const char* formula);
 TARVEX_API void setActiveAxis(int profile, int axis, bool on);
 TARVEX_API void setBelt_Mix(int profile, int index, double weight);
 /* Clamp of the six rig outputs (dof 0..5 take effect; 0..22 are stored). */

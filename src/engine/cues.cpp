@@ -1,6 +1,7 @@
 // Profile selection with its 200 ms transitions, the mixing of the air and
 // ground profiles into the final cues, and the hold and fade-in of outputs.
 #include "engine/engine.h"
+#include "filter/formula_parser.h"
 
 namespace tarvex {
 
@@ -48,6 +49,35 @@ void Engine::selectProfile() noexcept {
 
 void Engine::mixCues() noexcept {
   GameDataRecord& r = record();
+  auto evaluate = [&](MotionProfile& profile, const SlotBinding& binding, double weight) {
+    return evaluateSlot(profile, binding, weight, r, inputDofLimits);
+  };
+
+  // The belt: its four parts, weighted by the air profile's belt mix, make
+  // the belt-mix channel that the belt slot itself reads.
+  double beltMix = 0.0;
+  for (std::size_t i = 0; i < beltPartWeightIndex.size(); ++i) {
+    const SlotBinding& part = beltBindings[i];
+    r.airCues[part.slot] = evaluate(airProfile, part, 1.0);
+    beltMix += airProfile.beltMix[beltPartWeightIndex[i]] * r.airCues[part.slot];
+  }
+  r.channels[channel::belt_mix] = beltMix;
+  const SlotBinding& belt = beltBindings.back();
+  r.airCues[belt.slot] = evaluate(airProfile, belt, 1.0);
+
+  r.airCues[windBinding.slot] = evaluate(airProfile, windBinding, 1.0);
+  for (const SlotBinding& effect : effectBindings) {
+    r.airCues[effect.slot] = evaluate(airProfile, effect, 1.0);
+  }
+  // Both profiles' degrees of freedom run every cycle, whatever their
+  // weight, so that a transition starts from filters that kept up.
+  const double air = airWeight;
+  const double ground = groundWeight;
+  for (const SlotBinding& dof : dofBindings) r.airCues[dof.slot] = evaluate(airProfile, dof, air);
+  for (const SlotBinding& dof : dofBindings) {
+    r.groundCues[dof.slot] = evaluate(groundProfile, dof, ground);
+  }
+
   const double* a = r.airCues;
   const double* g = r.groundCues;
   double* f = r.finalCues;
@@ -61,6 +91,23 @@ void Engine::mixCues() noexcept {
   for (int k = 6; k <= 9; ++k) storeRelaxed(f[k], a[k] + g[k]);
   storeRelaxed(f[axis::belt], a[axis::belt]);
   storeRelaxed(f[axis::wind], a[axis::wind]);
+}
+
+int Engine::installFilterString(int profileNumber, int slot, const char* formula) {
+  holdOutputs();
+  filterPending = 1;
+  if (formula == nullptr) return 0;
+  std::shared_ptr<FilterSys> chain = parseFilterString(formula);
+  MotionProfile* target = profile(profileNumber);
+  if (chain == nullptr || !chain->enabled.load() || target == nullptr ||
+      static_cast<unsigned>(slot) >= kAxisCount) {
+    // The slot keeps its chain; the output stage stays suspended until a
+    // formula is installed or a game source opens.
+    return 0;
+  }
+  target->filters[slot].store(std::move(chain));
+  filterPending = 0;
+  return 1;
 }
 
 void Engine::holdOutputs() noexcept {

@@ -39,11 +39,6 @@ inline constexpr int kNoDataLimit = 1000;     // more cycles without a frame: dr
 inline constexpr int kFrozenDataLimit = 250;  // more unchanged cycles: hold
 inline constexpr int kComparedChannels = 23;  // channels 0..22 tell frozen data
 
-struct DofLimit {
-  Relaxed<double> min{0.0};
-  Relaxed<double> max{0.0};
-};
-
 class Engine {
  public:
   // `clock` paces the cycle; tests pass a manual one. With `installGames`
@@ -67,10 +62,14 @@ class Engine {
   void setInputDofLimit(int dof, double min, double max) noexcept;
   void setMotionSystemReady(int ready) noexcept;
   void setTimerPrecision(int mode) noexcept { cycleStopwatch.precise = mode; }
+  // Parses `formula` and, when it is valid and profile (0 air, 1 ground) and
+  // slot (0..22) exist, installs it in the slot: 1, else 0. Holds the outputs
+  // and suspends the output stage until a formula is installed.
+  int installFilterString(int profile, int slot, const char* formula);
   double transitionStatus() const noexcept;
   double airTransitionStatus() const noexcept;
   double groundTransitionStatus() const noexcept;
-  double gameTimeFrame() const noexcept { return sources.record.frameIntervalMs; }
+  double gameTimeFrame() const noexcept { return loadRelaxed(sources.record.frameIntervalMs); }
   double motionDataTimeFrame() const noexcept;
   // which: 0 air, 1 ground, 2 final, 3 held cues; null for anything else.
   double* cueArray(int which) noexcept;
@@ -123,8 +122,8 @@ class Engine {
   MotionProfile groundProfile{"Profil GROUND"};
   MotionProfile transitionProfile{"Transition"};
 
-  std::array<DofLimit, kAxisCount> rigDofLimits;
-  std::array<DofLimit, kAxisCount> inputDofLimits;
+  DofLimits rigDofLimits;
+  DofLimits inputDofLimits;
 
   Relaxed<double> fade{1.0};
   Relaxed<double> fadeDurationMs{4000.0};

@@ -78,6 +78,10 @@ void setActiveAxis(int profile, int axis, bool on) {
   guarded([=] { engine().setActiveAxis(profile, axis, on); });
 }
 
+int setcheckFilterstring(int profile, int axis, const char* formula) {
+  return guarded(0, [=] { return engine().installFilterString(profile, axis, formula); });
+}
+
 void setBelt_Mix(int profile, int index, double weight) {
   guarded([=] { engine().setBeltMix(profile, index, weight); });
 }

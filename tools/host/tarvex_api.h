@@ -10,7 +10,7 @@
 #define TARVEX_EXPORTS(X)                                                          \
   X(getTarvexVersion) X(startGamesource_Thread) X(stopGamesource_Thread)           \
   X(getGameID) X(getGameName) X(setMotionsystemready) X(setTimerPrecision)         \
-  X(getMotionDataTimeFrame) X(getGameTimeFrame) X(setActiveAxis) X(setBelt_Mix)    \
+  X(getMotionDataTimeFrame) X(getGameTimeFrame) X(setcheckFilterstring) X(setActiveAxis) X(setBelt_Mix)    \
   X(SetRigDofLimitValue) X(SetInputDofLimitValue) X(activateMotionCancel)          \
   X(setFilterMotionCancel) X(setGainMotionCancel) X(getactiveProfil)               \
   X(getTransitionStatus) X(getProfilAirTransitionStatus)                           \
