@@ -12,3 +12,11 @@ for preset in linux linux-asan windows; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+# The programs where threads meet (the cycle thread, chains replaced while
+# they run), under the thread sanitizer.
+echo "=== linux-tsan ==="
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan -j "$jobs" --target core_tests cycle_thread_tests
+for t in core_tests cycle_thread_tests; do
+  TARVEX_NO_REALTIME=1 TSAN_OPTIONS=halt_on_error=1 "build/linux-tsan/bin/$t" --gtest_brief=1
+done

@@ -62,11 +62,11 @@ double reflect(double x, double limit) noexcept {
 // Folds x back and forth between -L and +L (a triangle fold, period 4L).
 // Within the range, for NaN x and for L NaN or +infinity nothing changes.
 // With L <= 0 the range is empty or a point: the result is 0. An infinite x
-// has no place in the fold: NaN.
+// has no place in the fold either: 0, the rig's rest, rather than a NaN that
+// would travel on to the motion controller.
 double rollover(double x, double limit) noexcept {
   if (!(x > limit || x < -limit)) return x;
-  if (!(limit > 0.0)) return 0.0;
-  if (std::isinf(x)) return std::numeric_limits<double>::quiet_NaN();
+  if (!(limit > 0.0) || std::isinf(x)) return 0.0;
   if (std::fabs(x) > kDirectReach * limit) x = std::fmod(x, 4.0 * limit);
   for (int i = 0; i < kMaxReflections && (x > limit || x < -limit); ++i) x = reflect(x, limit);
   return std::clamp(x, -limit, limit);
@@ -123,8 +123,8 @@ double applyStage(FilterSys& stage, double x, double valueScale, double lowPassS
       return rollover(x, stage.p1);
     case FilterKind::Remap: {
       const double width = stage.p2 - stage.p1;
-      if (std::fabs(width) > kTiny) return (x - stage.p1) * ((stage.p4 - stage.p3) / width) + stage.p3;
-      return x;
+      if (!(std::fabs(width) > kTiny)) return x;
+      return (x - stage.p1) * ((stage.p4 - stage.p3) / width) + stage.p3;
     }
     case FilterKind::Noise:
       return stage.noise ? noise(*stage.noise, x) : x;

@@ -33,7 +33,9 @@ bool isBlank(char c) noexcept {
 }
 
 // toupper of the "C" locale: only a to z change.
-char upper(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c) noexcept {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
@@ -262,8 +264,9 @@ std::optional<double> bitScaleFullScale(double b) noexcept {
   return static_cast<double>((std::uint64_t{1} << width) - 1u);
 }
 
-// The chain of a valid formula, or null at the first fault.
-std::shared_ptr<FilterSys> buildChain(std::string_view formula) {
+// The chain of a valid formula, or null at the first fault, which `fault`
+// then describes.
+std::shared_ptr<FilterSys> buildChain(std::string_view formula, FormulaFault& fault) {
   ArgsScanner scanner(formula);
   std::size_t begin = 0;
   std::size_t end = formula.size();
@@ -288,17 +291,26 @@ std::shared_ptr<FilterSys> buildChain(std::string_view formula) {
       head->enabled = true;
       return head;
     }
+    const auto fail = [&](FormulaFault::Kind kind, std::string_view keywordName = {}) {
+      fault.kind = kind;
+      fault.position = begin;
+      fault.keyword = keywordName;
+      return nullptr;
+    };
     const std::size_t open = current.find('(');
     const std::size_t close = current.rfind(')');
-    if (open == npos || close == npos || close < open) return nullptr;
+    if (open == npos || close == npos || close < open) {
+      return fail(open == npos && close == npos ? FormulaFault::CoreNotValue
+                                                : FormulaFault::Parentheses);
+    }
     const Keyword* keyword = findKeyword(stripped(current.substr(0, open)));
-    if (keyword == nullptr) return nullptr;
+    if (keyword == nullptr) return fail(FormulaFault::UnknownKeyword, stripped(current.substr(0, open)));
 
     const std::size_t argsBegin = begin + open + 1;
     std::size_t argsEnd = begin + close;
     double n[4] = {0.0, 0.0, 0.0, 0.0};
     for (int i = keyword->numbers - 1; i >= 0; --i) {
-      if (!scanner.pop(argsBegin, argsEnd, n[i])) return nullptr;
+      if (!scanner.pop(argsBegin, argsEnd, n[i])) return fail(FormulaFault::Number, keyword->word);
     }
 
     double p[4] = {0.0, 0.0, 0.0, 0.0};
@@ -306,21 +318,21 @@ std::shared_ptr<FilterSys> buildChain(std::string_view formula) {
     switch (keyword->kind) {
       case FilterKind::Emalp:
       case FilterKind::Emahp:
-        if (!(n[0] >= 1.0)) return nullptr;
+        if (!(n[0] >= 1.0)) return fail(FormulaFault::SmoothingBelowOne, keyword->word);
         break;
       case FilterKind::Remap:
-        if (!(std::fabs(n[1] - n[0]) >= 1e-9)) return nullptr;
+        if (!(std::fabs(n[1] - n[0]) >= 1e-9)) return fail(FormulaFault::EmptyRemapSpan, keyword->word);
         break;
       case FilterKind::BitScale: {
         const auto fullScale = bitScaleFullScale(n[1]);
-        if (!fullScale) return nullptr;
+        if (!fullScale) return fail(FormulaFault::BitWidth, keyword->word);
         p[1] = *fullScale;
         break;
       }
       case FilterKind::Abs: {
         std::size_t probeEnd = argsEnd;
         double ignored = 0.0;
-        if (scanner.pop(argsBegin, probeEnd, ignored)) return nullptr;
+        if (scanner.pop(argsBegin, probeEnd, ignored)) return fail(FormulaFault::NumberAfterAbs, keyword->word);
         break;
       }
       default:
@@ -338,8 +350,14 @@ std::shared_ptr<FilterSys> rejected() { return std::make_shared<FilterSys>(); }
 }  // namespace
 
 std::shared_ptr<FilterSys> parseFilterString(std::string_view text) noexcept {
+  return parseFilterString(text, nullptr);
+}
+
+std::shared_ptr<FilterSys> parseFilterString(std::string_view text, FormulaFault* fault) noexcept {
   try {
-    if (auto chain = buildChain(text)) return chain;
+    FormulaFault found;
+    if (auto chain = buildChain(text, found)) return chain;
+    if (fault != nullptr) *fault = found;
     return rejected();
   } catch (...) {
     // Out of memory: whatever was built is released on the way here.
@@ -349,6 +367,32 @@ std::shared_ptr<FilterSys> parseFilterString(std::string_view text) noexcept {
   } catch (...) {
     return nullptr;
   }
+}
+
+std::string describeFault(const FormulaFault& fault) {
+  const std::string keyword(fault.keyword);
+  const std::string at = " (at character " + std::to_string(fault.position + 1) + ")";
+  switch (fault.kind) {
+    case FormulaFault::None:
+      return "";
+    case FormulaFault::CoreNotValue:
+      return "the innermost text must be exactly VALUE: capitals, no blanks around it" + at;
+    case FormulaFault::Parentheses:
+      return "missing or misplaced parentheses: expected KEYWORD(inner formula;numbers)" + at;
+    case FormulaFault::UnknownKeyword:
+      return "unknown keyword '" + keyword + "'" + at;
+    case FormulaFault::Number:
+      return keyword + ": a number is missing or unreadable (decimal with point or comma, or 0x hex; no exponents)" + at;
+    case FormulaFault::SmoothingBelowOne:
+      return keyword + ": the smoothing number must be at least 1" + at;
+    case FormulaFault::EmptyRemapSpan:
+      return "REMAP: the input span (second minus first number) must not be 0" + at;
+    case FormulaFault::BitWidth:
+      return "BITSCALE: the bit width must be below 64" + at;
+    case FormulaFault::NumberAfterAbs:
+      return "ABS takes no number" + at;
+  }
+  return "invalid formula" + at;
 }
 
 bool popTrailingNumber(std::string& args, double& value) noexcept {

@@ -21,6 +21,33 @@ namespace tarvex {
 // empty.
 std::shared_ptr<FilterSys> parseFilterString(std::string_view text) noexcept;
 
+// Why a formula was refused: the first fault the parser met, for people who
+// write formulas (the library itself only needs the verdict).
+struct FormulaFault {
+  enum Kind {
+    None,
+    CoreNotValue,       // the innermost text is not exactly VALUE
+    Parentheses,        // missing or misplaced
+    UnknownKeyword,
+    Number,             // missing, unreadable or too few
+    SmoothingBelowOne,  // EMALP, EMAHP
+    EmptyRemapSpan,
+    BitWidth,           // BITSCALE width of 64 or more
+    NumberAfterAbs,
+  };
+  Kind kind = None;
+  std::size_t position = 0;  // where the call that failed starts in the text
+  // The keyword of that call: as written (a view into the parsed text) when
+  // it is unknown, else the keyword itself.
+  std::string_view keyword;
+};
+
+// The same parse; on a fault also says which one in `fault` (if not null).
+std::shared_ptr<FilterSys> parseFilterString(std::string_view text, FormulaFault* fault) noexcept;
+
+// One line for a person: what is wrong and where.
+std::string describeFault(const FormulaFault& fault);
+
 // Reads the number after the last semicolon of `args`. On success stores it
 // in `value`, cuts `args` back to the text before that semicolon and returns
 // true; otherwise changes nothing and returns false.

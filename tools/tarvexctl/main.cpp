@@ -19,6 +19,8 @@ std::atomic<bool> interruptFlag{false};
 extern "C" void onInterrupt(int) { interruptFlag = true; }
 
 const Command kCommands[] = {
+    {"formula", "\"FORMULA\" [--input step|impulse|sine|ramp] [--cycles N] [--csv] [--svg FILE]  check a filter formula, show its response",
+     runFormula},
     {"status", "[--seconds N] [--ready] [--coarse]  run the game-source cycle, show it live",
      runStatus},
 };

@@ -1,0 +1,87 @@
+// One active cycle's slot work: the 32 slot evaluations of mixCues (belt
+// parts and belt, wind, six effect layers, ten degrees of freedom in each
+// profile), with the default switched-off slots and with a realistic set of
+// two- and three-stage formulas. Counts heap allocations per cycle.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "engine/engine.h"
+#include "fakes.h"
+
+namespace {
+std::atomic<long> allocations{0};
+}
+
+// Every heap allocation of the program passes here and is counted.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace tarvex;
+
+void fillChannels(GameDataRecord& r, int cycle) {
+  for (int c = 1; c <= 41; ++c) r.channels[c] = 0.01 * c + 0.0001 * (cycle % 1000);
+}
+
+void runCycles(benchmark::State& state, Engine& engine) {
+  int cycle = 0;
+  const long before = allocations.load();
+  for (auto _ : state) {
+    fillChannels(engine.record(), ++cycle);
+    engine.mixCues();
+    benchmark::DoNotOptimize(engine.record().finalCues[0]);
+  }
+  state.counters["allocs_per_cycle"] =
+      static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+}
+
+void BM_MixCuesDefaults(benchmark::State& state) {
+  testing::ManualClock clock;
+  Engine engine(clock, false);
+  runCycles(state, engine);
+}
+
+void BM_MixCuesRealistic(benchmark::State& state) {
+  testing::ManualClock clock;
+  Engine engine(clock, false);
+  for (int dof = 0; dof < 10; ++dof) engine.setInputDofLimit(dof, -20.0, 20.0);
+  const char* dofFormulas[10] = {
+      "CROP(EMAHP(GAIN(VALUE;0.8);50);-5;5)",  "CROP(EMAHP(GAIN(VALUE;0.9);60);-5;5)",
+      "LOGISTIC(EMAHP(VALUE;40);6;1)",        "EMAHP(GAIN(VALUE;0.5);100)",
+      "CROP(EMAHP(VALUE;30);-10;10)",         "CROP(EMAHP(VALUE;30);-10;10)",
+      "EMALP(GAIN(VALUE;1.5);25)",            "EMALP(GAIN(VALUE;1.5);25)",
+      "LDYNLP(GAIN(VALUE;0.5);0.2;1;0)",      "EDYNLP(GAIN(VALUE;0.5);0.2;1;0)"};
+  for (int profile = 0; profile < 2; ++profile) {
+    for (int dof = 0; dof < 10; ++dof) engine.installFilterString(profile, dof, dofFormulas[dof]);
+  }
+  engine.installFilterString(0, 10, "CROP(EMALP(VALUE;5);0;100)");
+  for (int part = 11; part <= 14; ++part) engine.installFilterString(0, part, "ABS(EMALP(VALUE;8))");
+  engine.installFilterString(0, 15, "SINUS(VALUE;0.2;12)");
+  engine.installFilterString(0, 16, "NOISE(VALUE;0.1;40;7)");
+  engine.installFilterString(0, 17, "SPIKE(ROLLOVER(SINUS(VALUE;0.3;8);0.25);0.1;1;2;0)");
+  engine.installFilterString(0, 18, "SETVALUE(VALUE;0)");
+  engine.installFilterString(0, 19, "REMAP(NOISE(VALUE;1;80;3);-1;1;-0.05;0.05)");
+  engine.installFilterString(0, 20, "BITSCALESIGNED(SINUS(VALUE;1;2);1;0.1)");
+  engine.installFilterString(0, 21, "BITSCALE(EMALP(VALUE;20);300;8)");
+  for (int i = 1; i <= 5; ++i) engine.setBeltMix(0, i, 0.25);
+  engine.airWeight = 0.6;
+  engine.groundWeight = 0.4;
+  runCycles(state, engine);
+}
+
+BENCHMARK(BM_MixCuesDefaults);
+BENCHMARK(BM_MixCuesRealistic);
+
+}  // namespace
+
+BENCHMARK_MAIN();
