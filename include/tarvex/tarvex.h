@@ -20,6 +20,7 @@
  *   3. Game-source cycle and game
  *   4. Profiles, limits and outputs
  *   5. Channels, cues and snapshots
+ *   6. Device messaging
  */
 #ifndef TARVEX_TARVEX_H
 #define TARVEX_TARVEX_H
@@ -157,6 +158,51 @@ TARVEX_API void FreeCalculationSnapshots(void* block);
 TARVEX_API void FreeAccelerationSnapshots(void* block);
 /* The last calculation snapshot, 23 doubles, rewritten every active cycle. */
 TARVEX_API const double* GetPositionSnapshot(void);
+
+/* 6. Device messaging -----------------------------------------------------
+ * Byte messages to and from the motion controller. The serial link loop
+ * moves them between process-wide queues and the controller's COM port
+ * every 2 ms; it runs on the host thread that calls startTarvex_Thread.
+ * Messages to the controller end with two placeholder bytes (the serial
+ * link puts the CRC-16 there); messages from it end with 0x0A 0x0D.
+ * Linux: COM numbers name /dev/ttyS*, ttyUSB*, ttyACM* as Wine numbers them
+ * (COM1, COM33, COM65 the first of each); TARVEX_COM_MAP adds others. */
+
+/* Runs the link loop on the calling thread until stopTarvex_Thread; then 1.
+ * Returns 0 at once when the loop already runs on another thread. */
+TARVEX_API int startTarvex_Thread(void);
+/* Ends the link loop (and the network threads) and waits until it ended;
+ * returns at once when no loop runs. */
+TARVEX_API void stopTarvex_Thread(void);
+/* Queues `length` bytes for the controller: 1 queued, -1 refused (no link
+ * running, length <= 0, or the live link's queue holds 150 messages). */
+TARVEX_API int sendMessagemmf(const unsigned char* message, int length);
+/* Copies the oldest message from the controller into buffer (at least 4096
+ * bytes): the bytes up to and including the first 0x0A 0x0D; 0 when none. */
+TARVEX_API unsigned int readMessagemmf(unsigned char* buffer);
+/* 1 when readMessagemmf would find a message. */
+TARVEX_API int newMessagemmf(void);
+/* Queues a message sent every cycle until a newer one is queued, a lone one
+ * 12 times: the bytes up to and including the first 0x0A 0x0D within 4096.
+ * 1 queued, 0 otherwise. */
+TARVEX_API int autoMessagemmf(const unsigned char* message);
+/* 1 while a controller is connected and a link runs. */
+TARVEX_API int isConnected(void);
+TARVEX_API int isInterfaceRunning(void);
+/* Closes the port and idles the loop; always 1. */
+TARVEX_API int pauseInterface(void);
+/* Ends the pause: with autoconnect 1 at once (the loop scans the ports),
+ * else up to three attempts on the standard port; 1 when connected. */
+TARVEX_API int resumeInterface(void);
+/* While set, the loop tries every COM port whenever no controller is
+ * connected. Both return 1. */
+TARVEX_API int enableAutoconnect(void);
+TARVEX_API int disableAutoconnect(void);
+/* The port resumeInterface tries: the number after "COM" in the text
+ * ("COM7", "\\.\COM12"); 1 when set, 0 when the text has no "COM". */
+TARVEX_API int setStandartPort(const char* port);
+/* Length of the link loop's last cycle in milliseconds. */
+TARVEX_API double getOutputTimeFrame(void);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/device_link.h"
 #include "engine/channels.h"
 #include "engine/engine.h"
 
@@ -61,7 +62,13 @@ void Engine::publishOutputs() noexcept {
     limits.min[k] = rigDofLimits[k].min;
     limits.max[k] = rigDofLimits[k].max;
   }
-  outputFrame.store(buildOutputFrame(record().finalCues, limits));
+  const OutputFrame frame = buildOutputFrame(record().finalCues, limits);
+  outputFrame.store(frame);
+  // Refused when no link runs or the queues are full: the next cycle sends anew.
+  try {
+    deviceLink().sendMessage(frame.data(), static_cast<int>(frame.size()));
+  } catch (...) {
+  }
 }
 
 }  // namespace tarvex

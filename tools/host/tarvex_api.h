@@ -17,7 +17,11 @@
   X(getProfilGrdTransitionStatus) X(getOutputData) X(getGameDataCount)             \
   X(getGameData) X(getGameDataNames) X(getMotionCueData) X(GetCalculationSnapshots) \
   X(GetAccelerationSnapshots) X(FreeCalculationSnapshots)                          \
-  X(FreeAccelerationSnapshots) X(GetPositionSnapshot)
+  X(FreeAccelerationSnapshots) X(GetPositionSnapshot)                             \
+  X(startTarvex_Thread) X(stopTarvex_Thread) X(sendMessagemmf) X(readMessagemmf)   \
+  X(newMessagemmf) X(autoMessagemmf) X(isConnected) X(isInterfaceRunning)          \
+  X(pauseInterface) X(resumeInterface) X(enableAutoconnect) X(disableAutoconnect)  \
+  X(setStandartPort) X(getOutputTimeFrame)
 
 struct TarvexApi {
 #define TARVEX_API_POINTER(name) decltype(&::name) name = nullptr;

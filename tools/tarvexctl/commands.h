@@ -27,6 +27,8 @@ struct Command {
 
 int runStatus(Context& context, int argc, char** argv);
 int runFormula(Context& context, int argc, char** argv);
+int runLink(Context& context, int argc, char** argv);
+int runDemo(Context& context, int argc, char** argv);
 
 // Set by Ctrl-C (SIGINT) and SIGTERM once installInterruptHandler ran.
 bool interrupted();

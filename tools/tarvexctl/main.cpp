@@ -23,6 +23,8 @@ const Command kCommands[] = {
      runFormula},
     {"status", "[--seconds N] [--ready] [--coarse]  run the game-source cycle, show it live",
      runStatus},
+    {"link", "[--port COMn | --auto] [--seconds N] [--not-ready]  connect to the controller, show the link", runLink},
+    {"demo", "[--seconds N]  simulated X-Plane, the library and the emulated controller, live", runDemo},
 };
 
 void usage(std::FILE* out) {
