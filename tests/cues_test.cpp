@@ -2,11 +2,14 @@
 // around them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "engine/engine.h"
 #include "fakes.h"
+#include "platform/shared_memory.h"
 
 namespace tarvex {
 namespace {
@@ -202,6 +205,55 @@ TEST_F(Transitions, FinalCuesComposeTheDegreesOfFreedomFromTheirParts) {
   EXPECT_EQ(r.finalCues[10], a[10]);
   EXPECT_EQ(r.finalCues[21], a[21]);
   for (int k : {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22}) EXPECT_EQ(r.finalCues[k], 0.0) << k;
+}
+
+}  // namespace
+}  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+// The pose block as another process sees it: a second mapping of the same
+// named section.
+TEST_F(Cues, MotionCancelPublishesTheSmoothedPose) {
+  // A name of this test's own: test processes run side by side.
+  engine.rigPoseName = L"Local\\motionRigPose.test." + std::to_wstring(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+  engine.activateMotionCancel(true);
+  ASSERT_NE(engine.rigPoseView(), nullptr) << "the pose block could not be created";
+  platform::SharedSection section = platform::openSharedSection(engine.rigPoseName.c_str(), 512);
+  ASSERT_TRUE(section.valid());
+  auto* view = static_cast<const unsigned char*>(platform::mapSharedSection(section));
+  ASSERT_NE(view, nullptr);
+  auto doubleAt = [&](int offset) {
+    double v;
+    std::memcpy(&v, view + offset, sizeof v);
+    return v;
+  };
+
+  r.finalCues[0] = 60.0;
+  r.finalCues[5] = -6.0;
+  engine.publishRigPose();
+  EXPECT_DOUBLE_EQ(doubleAt(0), 1.0);
+  EXPECT_DOUBLE_EQ(doubleAt(40), -0.1);
+  engine.publishRigPose();
+  EXPECT_DOUBLE_EQ(doubleAt(0), 1.0 + (60.0 - 1.0) / 60.0);
+
+  engine.setGainMotionCancel(0.5);
+  engine.publishRigPose();
+  const double third = 1.0 + 59.0 / 60.0;
+  EXPECT_DOUBLE_EQ(doubleAt(0), (30.0 - third) / 60.0 + third);
+  for (int offset = 48; offset < 512; ++offset) ASSERT_EQ(view[offset], 0) << offset;
+
+  // Switched off: the engine lets go of the block and writes nothing more.
+  engine.activateMotionCancel(false);
+  EXPECT_EQ(engine.rigPoseView(), nullptr);
+  const double last = doubleAt(0);
+  engine.publishRigPose();
+  EXPECT_EQ(doubleAt(0), last);
+
+  platform::unmapSharedSection(const_cast<unsigned char*>(view), 512);
+  platform::closeSharedSection(section);
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ void Engine::beginCycle() {
 
 void Engine::resetSource() {
   sources.closeSource();
+  openRigPose();
   sourceOpen = 0;
   holdOutputs();
   filterPending = 1;

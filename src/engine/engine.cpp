@@ -10,7 +10,10 @@ Engine::Engine(Clock& clock, bool installGames) : cycleStopwatch(clock) {
   if (installGames) installGameReaders(sources);
 }
 
-Engine::~Engine() { stopCycleAtUnload(); }
+Engine::~Engine() {
+  stopCycleAtUnload();
+  closeRigPose();
+}
 
 Engine& engine() { return processWide<Engine>(); }
 
@@ -24,15 +27,6 @@ MotionProfile* Engine::profile(int number) noexcept {
     case 1: return &groundProfile;
     default: return nullptr;
   }
-}
-
-void Engine::activateMotionCancel(bool on) noexcept {
-  if (!on) {
-    motionCancelActive = 0;
-    return;
-  }
-  motionCancelActive = 1;
-  motionCancelFilter = 60.0;  // every activation restores the default filter
 }
 
 void Engine::setFilterMotionCancel(double value) noexcept {

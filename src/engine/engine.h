@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "common/clock.h"
@@ -23,6 +24,7 @@
 #include "engine/output_frame.h"
 #include "engine/snapshots.h"
 #include "games/game_sources.h"
+#include "platform/shared_memory.h"
 #include "profile/motion_profile.h"
 
 namespace tarvex {
@@ -53,7 +55,7 @@ class Engine {
   void stopCycleThread();
   int gameId() const noexcept;
   void gameName(char* buffer) const noexcept;
-  void activateMotionCancel(bool on) noexcept;
+  void activateMotionCancel(bool on);
   void setFilterMotionCancel(double value) noexcept;
   void setGainMotionCancel(double value) noexcept;
   void setActiveAxis(int profile, int axis, bool on) noexcept;
@@ -97,6 +99,15 @@ class Engine {
   void recordSnapshots() noexcept;
   void publishOutputs() noexcept;
 
+  // --- rig pose (rig_pose.cpp) ------------------------------------------------
+  // Creates or opens "Local\motionRigPose" and maps it, unless it is mapped.
+  void openRigPose();
+  void closeRigPose() noexcept;
+  // Smooths the six degrees of freedom into the block while motion cancel is on.
+  void publishRigPose() noexcept;
+  // The mapped block, or null.
+  const void* rigPoseView() const noexcept { return rigPoseView_; }
+
   GameDataRecord& record() noexcept { return sources.record; }
 
   // --- members ---------------------------------------------------------------
@@ -113,6 +124,9 @@ class Engine {
   Stopwatch cycleStopwatch;
   GameSources sources;
 
+  static constexpr const wchar_t* kRigPoseName = L"Local\\motionRigPose";
+  static constexpr std::size_t kRigPoseSize = 512;
+  std::wstring rigPoseName{kRigPoseName};  // tests give each process its own
   std::array<double, 6> poseScaled{};
   std::array<double, 6> poseSmoothed{};
   Relaxed<double> motionCancelFilter{60.0};
@@ -141,6 +155,11 @@ class Engine {
  private:
   MotionProfile* profile(int number) noexcept;
   void stopCycleAtUnload() noexcept;
+
+  // Held for the pose copy and for mapping changes, never longer.
+  std::mutex rigPoseLock_;
+  platform::SharedSection rigPoseSection_;
+  void* rigPoseView_ = nullptr;
 
   // Serialises the host's start and stop calls; the cycle never takes it.
   std::mutex threadControl_;

@@ -69,6 +69,7 @@ void Engine::publishOutputs() noexcept {
     deviceLink().sendMessage(frame.data(), static_cast<int>(frame.size()));
   } catch (...) {
   }
+  publishRigPose();
 }
 
 }  // namespace tarvex
