@@ -163,7 +163,6 @@ TEST(Exports, TheGameSourceThreadStartsAndStops) {
   tv.startGamesource_Thread();
   tv.startGamesource_Thread();
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(tv.getGameID(), -1);  // no game runs here
   tv.stopGamesource_Thread();
   tv.stopGamesource_Thread();
   EXPECT_GT(tv.getMotionDataTimeFrame(), 0.0) << "the start laps the cycle stopwatch";

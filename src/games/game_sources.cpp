@@ -85,6 +85,9 @@ bool GameSources::detectGame() {
     if (stepBefore) platform::sleepFor(kPauseBetweenSteps);
     stepBefore = true;
     if (reader->detect()) {
+      // A game flagged by an earlier pass (found, but its open failed) must
+      // not stay flagged beside this one: one game is the source.
+      clearFlags();
       setFlag(id, true);
       return true;
     }

@@ -21,7 +21,7 @@ extern "C" void onInterrupt(int) { interruptFlag = true; }
 const Command kCommands[] = {
     {"formula", "\"FORMULA\" [--input step|impulse|sine|ramp] [--cycles N] [--csv] [--svg FILE]  check a filter formula, show its response",
      runFormula},
-    {"status", "[--seconds N] [--ready] [--coarse]  run the game-source cycle, show it live",
+    {"status", "[--seconds N] [--ready] [--coarse] [--channels]  run the game-source cycle, show it live",
      runStatus},
     {"link", "[--port COMn | --auto] [--seconds N] [--not-ready]  connect to the controller, show the link", runLink},
     {"demo", "[--seconds N]  simulated X-Plane, the library and the emulated controller, live", runDemo},

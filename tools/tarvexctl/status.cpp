@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -18,12 +19,49 @@ const char* sourceState(int gameId, bool ready) {
   return ready ? "active" : "idle (motion system not ready)";
 }
 
+// The channels --channels shows, by their names in the library's table,
+// with the short labels they get on the line.
+struct ShownChannel {
+  const char* name;
+  const char* label;
+  int channel = -1;  // found in the table, else not shown
+};
+
+// Looks the shown channels up by name: channel c carries name c - 1.
+void findChannels(const TarvexApi& tv, ShownChannel* shown, int count) {
+  const char* names = nullptr;
+  int channels = 0;
+  tv.getGameDataNames(&names, &channels);
+  if (names == nullptr) return;
+  int c = 1;
+  for (const char* n = names; *n != '\0' && c < channels; n += std::strlen(n) + 1, ++c) {
+    for (int i = 0; i < count; ++i) {
+      if (std::strcmp(n, shown[i].name) == 0) shown[i].channel = c;
+    }
+  }
+}
+
+void printChannels(const TarvexApi& tv, const ShownChannel* shown, int count) {
+  double* data = nullptr;
+  int channels = 0;
+  tv.getGameData(&data, &channels);
+  if (data == nullptr) return;
+  for (int i = 0; i < count; ++i) {
+    if (shown[i].channel >= 0 && shown[i].channel < channels) {
+      std::printf(" %s %7.2f", shown[i].label, data[shown[i].channel]);
+    }
+  }
+  const int profile = tv.getactiveProfil();
+  std::printf(" | %-6s", profile == 1 ? "ground" : profile == 0 ? "air" : "-");
+}
+
 }  // namespace
 
 int runStatus(Context& context, int argc, char** argv) {
   double seconds = 0.0;  // 0: until Ctrl-C
   bool ready = false;
   bool coarse = false;
+  bool channels = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
@@ -37,6 +75,8 @@ int runStatus(Context& context, int argc, char** argv) {
       ready = true;
     } else if (arg == "--coarse") {
       coarse = true;
+    } else if (arg == "--channels") {
+      channels = true;
     } else {
       std::fprintf(stderr, "tarvexctl status: unknown option '%s'\n", arg.c_str());
       return 2;
@@ -50,6 +90,15 @@ int runStatus(Context& context, int argc, char** argv) {
   if (coarse) tv->setTimerPrecision(0);
   if (ready) tv->setMotionsystemready(1);
 
+  ShownChannel shown[] = {
+      {"speed", "speed"},           {"pitch_position", "pitch"},
+      {"roll_position", "roll"},    {"yaw_position", "yaw"},
+      {"lateral_accel_g", "lat g"}, {"longitu_accel_g", "lon g"},
+      {"vertica_accel_g", "vert g"},
+  };
+  constexpr int kShown = sizeof shown / sizeof shown[0];
+  if (channels) findChannels(*tv, shown, kShown);
+
   const auto start = std::chrono::steady_clock::now();
   char name[64] = {};
   while (!interrupted()) {
@@ -59,6 +108,7 @@ int runStatus(Context& context, int argc, char** argv) {
     std::printf("\rgame %2d %-22s | cycle %6.3f ms | frame %7.3f ms | %-32s", id, name,
                 id >= 0 ? tv->getMotionDataTimeFrame() : 0.0, tv->getGameTimeFrame(),
                 sourceState(id, ready));
+    if (channels) printChannels(*tv, shown, kShown);
     std::fflush(stdout);
     if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds))
       break;

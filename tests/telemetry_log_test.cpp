@@ -1,0 +1,241 @@
+// DiagnosticLog: the line format byte for byte, appending from several
+// instances and processes, and the three ways an instance stays closed.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/diagnostic_log.h"
+#include "telemetry_support.h"
+
+namespace tarvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+#ifdef _WIN32
+constexpr const char* kLineEnd = "\r\n";
+#else
+constexpr const char* kLineEnd = "\n";
+#endif
+
+std::string readBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Lines of the log that contain `marker`, each with its line end.
+std::vector<std::string> linesWith(const std::string& log, const std::string& marker) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t end = log.find('\n', start);
+    end = end == std::string::npos ? log.size() : end + 1;
+    const std::string line = log.substr(start, end - start);
+    if (line.find(marker) != std::string::npos) lines.push_back(line);
+    start = end;
+  }
+  return lines;
+}
+
+// A marker no earlier run left in the log (the Windows log lives on in the
+// Wine prefix between runs).
+std::string uniqueMarker(const char* what) {
+  std::random_device random;
+  return std::string(what) + "-" + std::to_string(random()) + "-" +
+         std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+}
+
+class TelemetryLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef _WIN32
+    testing::setEnv("XDG_STATE_HOME", dir_.path().string());
+#endif
+  }
+  TempDir dir_;
+};
+
+TEST(TelemetryLogFormat, LineIsPrefixTimestampAndMessage) {
+  std::tm t{};
+  t.tm_year = 2024 - 1900;
+  t.tm_mon = 2;
+  t.tm_mday = 9;
+  t.tm_hour = 14;
+  t.tm_min = 5;
+  t.tm_sec = 31;
+  EXPECT_EQ(formatLogLine("[INFO] [", t, "Port 4321 opened successfully."),
+            "[INFO] [2024-03-09 14:05:31] Port 4321 opened successfully.");
+  EXPECT_EQ(formatLogLine("[ERROR] [", t, "Binding socket failed with error: 10048"),
+            "[ERROR] [2024-03-09 14:05:31] Binding socket failed with error: 10048");
+  // The message is written as it is, newlines and all.
+  EXPECT_EQ(formatLogLine("[INFO] [", t, "a\nb%s"), "[INFO] [2024-03-09 14:05:31] a\nb%s");
+}
+
+TEST_F(TelemetryLog, WritesInfoAndErrorLinesWithTheSystemsLineEnd) {
+  const std::string marker = uniqueMarker("format");
+  {
+    DiagnosticLog log;
+    ASSERT_TRUE(log.isOpen());
+    log.info(marker + " info");
+    log.error(marker + " error");
+    log.info(std::wstring(L"wide ") + std::wstring(marker.begin(), marker.end()));
+  }
+  const std::string bytes = readBytes(DiagnosticLog::filePath());
+  const auto lines = linesWith(bytes, marker);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::string stamp = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
+  const std::string end = kLineEnd;
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[INFO\] )" + stamp + marker + " info" + end)))
+      << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[ERROR\] )" + stamp + marker + " error" + end)))
+      << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\[INFO\] )" + stamp + "wide " + marker + end)))
+      << lines[2];
+#ifndef _WIN32
+  EXPECT_EQ(bytes.find('\r'), std::string::npos);
+#endif
+}
+
+TEST_F(TelemetryLog, TheFileLiesInKinetraUnderTheApplicationDataFolder) {
+  const fs::path file = DiagnosticLog::filePath();
+  EXPECT_EQ(file.filename(), "errorlog.txt");
+  EXPECT_EQ(file.parent_path().filename(), "kinetra");
+#ifndef _WIN32
+  EXPECT_EQ(file.parent_path().parent_path(), dir_.path());
+#endif
+}
+
+TEST_F(TelemetryLog, TwoInstancesAppendToOneFileLineByLine) {
+  const std::string marker = uniqueMarker("two");
+  DiagnosticLog first;
+  DiagnosticLog second;
+  first.info(marker + " 1");
+  second.error(marker + " 2");
+  first.info(marker + " 3");
+  second.info(marker + " 4");
+  const auto lines = linesWith(readBytes(DiagnosticLog::filePath()), marker);
+  ASSERT_EQ(lines.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NE(lines[i].find(marker + " " + std::to_string(i + 1) + kLineEnd), std::string::npos);
+  }
+  EXPECT_EQ(lines[1].rfind("[ERROR] [", 0), 0u);
+}
+
+TEST_F(TelemetryLog, LinesFromThreadsOfOneInstanceStayWhole) {
+  const std::string marker = uniqueMarker("threads");
+  DiagnosticLog log;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) log.info(marker + " thread " + std::to_string(t) + " line " + std::to_string(i));
+    });
+  }
+  for (auto& t : threads) t.join();
+  const auto lines = linesWith(readBytes(DiagnosticLog::filePath()), marker);
+  ASSERT_EQ(lines.size(), 200u);
+  for (const auto& line : lines) {
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[INFO\] \[[-0-9: ]{19}\] )" + marker +
+                                                  R"( thread \d line \d+)" + kLineEnd)))
+        << line;
+  }
+}
+
+// Run by AnotherProcessAppendsToTheSameFile in a child process.
+TEST(TelemetryLogChild, WriteLines) {
+  const char* marker = std::getenv("TARVEX_LOG_CHILD");
+  if (marker == nullptr) GTEST_SKIP() << "runs only as the child of another test";
+  DiagnosticLog log;
+  for (int i = 0; i < 20; ++i) log.info(std::string(marker) + " child " + std::to_string(i));
+}
+
+TEST_F(TelemetryLog, AnotherProcessAppendsToTheSameFile) {
+  const std::string marker = uniqueMarker("process");
+  DiagnosticLog log;
+  log.info(marker + " parent before");
+  std::vector<std::pair<std::string, std::string>> env = {{"TARVEX_LOG_CHILD", marker}};
+#ifndef _WIN32
+  env.emplace_back("XDG_STATE_HOME", dir_.path().string());
+#endif
+  testing::Child child(testing::programFile(),
+                       {"--gtest_filter=TelemetryLogChild.WriteLines"}, env);
+  ASSERT_TRUE(child.started());
+  for (int i = 0; i < 20; ++i) log.info(marker + " parent " + std::to_string(i));
+  ASSERT_EQ(child.wait(std::chrono::seconds(60)), 0);
+  log.info(marker + " parent after");
+  const auto lines = linesWith(readBytes(DiagnosticLog::filePath()), marker);
+  ASSERT_EQ(lines.size(), 42u);
+  EXPECT_NE(lines.front().find("parent before"), std::string::npos);
+  EXPECT_NE(lines.back().find("parent after"), std::string::npos);
+  int childLines = 0;
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.rfind("[INFO] [", 0), 0u) << line;  // whole lines, none torn
+    if (line.find(" child ") != std::string::npos) ++childLines;
+  }
+  EXPECT_EQ(childLines, 20);
+}
+
+#ifndef _WIN32
+std::string closedInstanceSays() {
+  ::testing::internal::CaptureStderr();
+  {
+    DiagnosticLog log;
+    EXPECT_FALSE(log.isOpen());
+    log.info("dropped");  // accepted, written nowhere
+    log.error("dropped");
+  }
+  return ::testing::internal::GetCapturedStderr();
+}
+
+TEST_F(TelemetryLog, NoApplicationDataFolder) {
+  testing::unsetEnv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home != nullptr ? home : "";
+  testing::unsetEnv("HOME");
+  EXPECT_EQ(closedInstanceSays(), "Failed to get APPDATA path\n");
+  if (!savedHome.empty()) testing::setEnv("HOME", savedHome);
+}
+
+TEST_F(TelemetryLog, AFileWhereTheFolderBelongs) {
+  std::ofstream(dir_.path() / "kinetra") << "not a folder";
+  EXPECT_EQ(closedInstanceSays(), "Failed to create log directory\n");
+}
+
+TEST_F(TelemetryLog, AFolderWhereTheFileBelongs) {
+  fs::create_directories(dir_.path() / "kinetra" / "errorlog.txt");
+  EXPECT_EQ(closedInstanceSays(), "Failed to open log file\n");
+}
+
+TEST_F(TelemetryLog, CreatesAMissingStateDirectory) {
+  const fs::path state = dir_.path() / "deeper" / "state";
+  testing::setEnv("XDG_STATE_HOME", state.string());
+  DiagnosticLog log;
+  EXPECT_TRUE(log.isOpen());
+  EXPECT_TRUE(fs::is_regular_file(state / "kinetra" / "errorlog.txt"));
+}
+
+TEST_F(TelemetryLog, FallsBackToHomeWhenTheStateVariableIsRelative) {
+  testing::setEnv("XDG_STATE_HOME", "relative/state");
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home != nullptr ? home : "";
+  testing::setEnv("HOME", dir_.path().string());
+  EXPECT_EQ(DiagnosticLog::filePath(), dir_.path() / ".local" / "state" / "kinetra" / "errorlog.txt");
+  testing::setEnv("HOME", savedHome);
+}
+#else
+TEST_F(TelemetryLog, FailureLines) {
+  GTEST_SKIP() << "the roaming application-data folder of Windows cannot be taken away in a test";
+}
+#endif
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,339 @@
+#include "telemetry_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+#include <cstdlib>
+#include <random>
+#include <system_error>
+
+#include "platform/clock.h"
+
+namespace tarvex::testing {
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+fs::path programFile() {
+  std::vector<wchar_t> path(32768);
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  return fs::path(std::wstring(path.data(), n));
+}
+
+void setEnv(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+void unsetEnv(const char* name) { _putenv_s(name, ""); }
+#else
+fs::path programFile() { return fs::read_symlink("/proc/self/exe"); }
+
+void setEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+void unsetEnv(const char* name) { unsetenv(name); }
+#endif
+
+fs::path programFolder() { return programFile().parent_path(); }
+
+TempDir::TempDir() {
+  std::random_device random;
+  const fs::path base = fs::temp_directory_path();
+  for (int i = 0; i < 100; ++i) {
+    const fs::path candidate = base / ("tarvex-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary directory");
+}
+
+TempDir::~TempDir() {
+  std::error_code error;
+  fs::remove_all(path_, error);
+}
+
+void useTestLogFolder() {
+#ifndef _WIN32
+  // One folder per test program run, left behind for a look after a failure
+  // would be nicer, but /tmp should not fill up: it lives with the process.
+  static TempDir folder;
+  setEnv("XDG_STATE_HOME", folder.path().string());
+#endif
+}
+
+// --- child processes ------------------------------------------------------
+
+#ifdef _WIN32
+namespace {
+std::wstring quoted(const std::wstring& arg) {
+  std::wstring out = L"\"";
+  for (wchar_t c : arg) {
+    if (c == L'"') out += L'\\';
+    out += c;
+  }
+  return out + L"\"";
+}
+}  // namespace
+
+Child::Child(const fs::path& program, const std::vector<std::string>& args,
+             const std::vector<std::pair<std::string, std::string>>& env, const std::string&) {
+  std::wstring command = quoted(program.wstring());
+  for (const std::string& a : args) command += L" " + quoted(fs::u8path(a).wstring());
+  for (const auto& [k, v] : env) setEnv(k.c_str(), v);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+  }
+  for (const auto& [k, v] : env) unsetEnv(k.c_str());
+}
+
+int Child::wait(std::chrono::milliseconds timeout) {
+  if (handle_ == -1) return -1;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  if (WaitForSingleObject(h, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(h, &code);
+  CloseHandle(h);
+  handle_ = -1;
+  return static_cast<int>(code);
+}
+
+void Child::kill() {
+  if (handle_ == -1) return;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  TerminateProcess(h, 1);
+  WaitForSingleObject(h, 10000);
+  CloseHandle(h);
+  handle_ = -1;
+}
+#else
+Child::Child(const fs::path& program, const std::vector<std::string>& args,
+             const std::vector<std::pair<std::string, std::string>>& env, const std::string& argv0) {
+  std::vector<std::string> strings;
+  strings.push_back(argv0.empty() ? program.string() : argv0);
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0) {
+    handle_ = pid;
+  }
+}
+
+int Child::wait(std::chrono::milliseconds timeout) {
+  if (handle_ == -1) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    const pid_t r = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
+    if (r == static_cast<pid_t>(handle_)) {
+      handle_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (r < 0 || std::chrono::steady_clock::now() >= deadline) return -1;
+    platform::sleepFor(std::chrono::milliseconds(5));
+  }
+}
+
+void Child::kill() {
+  if (handle_ == -1) return;
+  // SIGTERM first: the simulator removes its renamed copy on the way out.
+  ::kill(static_cast<pid_t>(handle_), SIGTERM);
+  if (wait(std::chrono::seconds(5)) == -1 && handle_ != -1) {
+    ::kill(static_cast<pid_t>(handle_), SIGKILL);
+    wait(std::chrono::seconds(5));
+  }
+  handle_ = -1;
+}
+#endif
+
+Child::~Child() { kill(); }
+
+Child::Child(Child&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+bool Child::started() const { return handle_ != -1; }
+
+Child startGamesim(const std::vector<std::string>& args) {
+#ifdef _WIN32
+  const fs::path program = programFolder() / "tarvex-gamesim.exe";
+#else
+  const fs::path program = programFolder() / "tarvex-gamesim";
+#endif
+  return Child(program, args);
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    platform::sleepFor(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// --- sockets --------------------------------------------------------------
+
+namespace {
+// Test programs hold one start-up for their whole life, as a host would.
+struct SocketsForTests {
+  SocketsForTests() { platform::startSockets(); }
+  ~SocketsForTests() { platform::stopSockets(); }
+};
+void needSockets() { static SocketsForTests sockets; }
+
+constexpr std::uint16_t kLockPort = 47391;
+}  // namespace
+
+GamePortsLock::GamePortsLock() {
+  needSockets();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    socket_ = platform::openTcpSocket();
+    if (socket_ != platform::kInvalidSocket && platform::bindLoopback(socket_, kLockPort) &&
+        platform::listenOn(socket_)) {
+      return;
+    }
+    if (socket_ != platform::kInvalidSocket) platform::closeSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+    platform::sleepFor(std::chrono::milliseconds(50));
+  }
+}
+
+GamePortsLock::~GamePortsLock() {
+  if (socket_ != platform::kInvalidSocket) platform::closeSocket(socket_);
+}
+
+bool sendDatagram(std::uint16_t port, const void* data, int size) {
+  needSockets();
+  const platform::SocketHandle s = platform::openUdpSocket();
+  if (s == platform::kInvalidSocket) return false;
+  const int n = platform::sendTo(s, data, size, platform::kLoopbackAddress, port);
+  platform::closeSocket(s);
+  return n == size;
+}
+
+UdpSender::UdpSender(std::uint16_t port, std::vector<std::uint8_t> datagram,
+                     std::chrono::milliseconds interval) {
+  needSockets();
+  thread_ = std::thread([this, port, datagram = std::move(datagram), interval] {
+    const platform::SocketHandle s = platform::openUdpSocket();
+    while (running_) {
+      platform::sendTo(s, datagram.data(), static_cast<int>(datagram.size()),
+                       platform::kLoopbackAddress, port);
+      platform::sleepFor(interval);
+    }
+    platform::closeSocket(s);
+  });
+}
+
+UdpSender::~UdpSender() { stop(); }
+
+void UdpSender::stop() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+}
+
+std::uint16_t freeUdpPort() {
+  needSockets();
+  const platform::SocketHandle s = platform::openUdpSocket();
+  platform::bindLoopback(s, 0);
+  const std::uint16_t port = platform::localPort(s);
+  platform::closeSocket(s);
+  return port;
+}
+
+TcpServer::TcpServer(Handler onConnection) : handler_(std::move(onConnection)) {
+  needSockets();
+  listener_ = platform::openTcpSocket();
+  platform::setReuseAddress(listener_);
+  platform::bindLoopback(listener_, 0);
+  platform::listenOn(listener_);
+  port_ = platform::localPort(listener_);
+  thread_ = std::thread([this] {
+    while (running_) {
+      if (platform::waitReadable(listener_, std::chrono::milliseconds(10)) !=
+          platform::WaitResult::ready) {
+        continue;
+      }
+      const platform::SocketHandle connection = platform::acceptConnection(listener_);
+      if (connection == platform::kInvalidSocket) continue;
+      ++connections_;
+      handler_(connection, running_);
+      platform::closeSocket(connection);
+    }
+  });
+}
+
+TcpServer::~TcpServer() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+  platform::closeSocket(listener_);
+}
+
+#ifdef _WIN32
+PipeServer::PipeServer() {
+  name_ = "\\\\.\\pipe\\tarvex-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(GetTickCount64());
+  const std::wstring wide(name_.begin(), name_.end());
+  HANDLE pipe = CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                 1, 65536, 65536, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return;
+  pipe_ = reinterpret_cast<std::intptr_t>(pipe);
+  started_ = true;
+  thread_ = std::thread([this, pipe] {
+    if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    std::vector<char> got;
+    char buffer[512];
+    while (got.size() < 296) {
+      DWORD n = 0;
+      if (!ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && GetLastError() != ERROR_MORE_DATA) return;
+      if (n == 0) return;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    ++openPackets_;
+    unsigned char open[308] = {};
+    open[0] = 0x34;
+    open[1] = 0x01;
+    open[4] = 5;
+    open[8] = 2;
+    DWORD written = 0;
+    WriteFile(pipe, open, sizeof open, &written, nullptr);
+    // Wait for the client to go.
+    while (ReadFile(pipe, buffer, sizeof buffer, &written, nullptr) || GetLastError() == ERROR_MORE_DATA) {
+    }
+  });
+}
+
+PipeServer::~PipeServer() {
+  if (thread_.joinable()) {
+    // A client that never came: connect ourselves so ConnectNamedPipe returns.
+    if (openPackets_ == 0) {
+      const std::wstring wide(name_.begin(), name_.end());
+      HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    thread_.join();
+  }
+  if (pipe_ != -1) CloseHandle(reinterpret_cast<HANDLE>(pipe_));
+}
+#else
+PipeServer::PipeServer() = default;
+PipeServer::~PipeServer() = default;
+#endif
+
+}  // namespace tarvex::testing

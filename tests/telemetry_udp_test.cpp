@@ -1,0 +1,156 @@
+// UdpReceiver on real loopback sockets: open, receive, close, the probe's
+// bound wait, and the lines it logs.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/diagnostic_log.h"
+#include "games/udp_receiver.h"
+#include "telemetry_support.h"
+
+namespace tarvex {
+namespace {
+
+std::string logText() {
+  std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The log lines written after `before` (the log's size at that moment).
+std::string logSince(std::size_t before) {
+  const std::string all = logText();
+  return before <= all.size() ? all.substr(before) : all;
+}
+
+class TelemetryUdp : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::useTestLogFolder(); }
+};
+
+TEST_F(TelemetryUdp, OpenReceiveClose) {
+  const std::uint16_t port = testing::freeUdpPort();
+  const std::size_t before = logText().size();
+  UdpReceiver receiver;
+  ASSERT_EQ(receiver.open(port), 1);
+  EXPECT_TRUE(receiver.isOpen());
+  EXPECT_EQ(receiver.receive(), 0);  // nothing waiting: at once, no frame
+
+  const std::string text = "hello tarvex";
+  ASSERT_TRUE(testing::sendDatagram(port, text.data(), static_cast<int>(text.size())));
+  int n = 0;
+  ASSERT_TRUE(testing::waitUntil([&] { return (n = receiver.receive()) > 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(n, static_cast<int>(text.size()));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(receiver.data()), n), text);
+
+  EXPECT_EQ(receiver.close(), 0);
+  EXPECT_FALSE(receiver.isOpen());
+  EXPECT_EQ(receiver.receive(), 0);
+
+  const std::string log = logSince(before);
+  const std::string p = std::to_string(port);
+  for (const std::string& expected :
+       {std::string("] UDP: class init"), "] Opening port: " + p, "] Port " + p + " opened successfully.",
+        std::string("] UDP:Port closed.")}) {
+    EXPECT_NE(log.find(expected), std::string::npos) << expected << "\nin:\n" << log;
+  }
+  EXPECT_NE(log.find("[INFO] [", 0), std::string::npos);
+}
+
+TEST_F(TelemetryUdp, ADatagramLongerThanTheBufferArrivesCut) {
+  const std::uint16_t port = testing::freeUdpPort();
+  UdpReceiver receiver;
+  ASSERT_EQ(receiver.open(port), 1);
+  std::vector<std::uint8_t> big(9000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  ASSERT_TRUE(testing::sendDatagram(port, big.data(), static_cast<int>(big.size())));
+  int n = 0;
+  ASSERT_TRUE(testing::waitUntil([&] { return (n = receiver.receive()) > 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(n, UdpReceiver::kBufferSize);
+  EXPECT_EQ(receiver.buffer[8191], big[8191]);
+}
+
+TEST_F(TelemetryUdp, APortInUseFailsTheOpenAndSaysSo) {
+  const std::uint16_t port = testing::freeUdpPort();
+  UdpReceiver first;
+  ASSERT_EQ(first.open(port), 1);
+  const std::size_t before = logText().size();
+  UdpReceiver second;
+  EXPECT_EQ(second.open(port), 0);
+  EXPECT_FALSE(second.isOpen());
+  const std::string expected = "[ERROR] [";
+  const std::string log = logSince(before);
+  EXPECT_NE(log.find("] Binding socket failed with error: " +
+                     std::to_string(platform::addressInUseError())),
+            std::string::npos)
+      << log;
+  // The first still receives; a closed second changes nothing for it.
+  second.close();
+  const char byte = 'x';
+  ASSERT_TRUE(testing::sendDatagram(port, &byte, 1));
+  EXPECT_TRUE(testing::waitUntil([&] { return first.receive() == 1; }, std::chrono::seconds(5)));
+}
+
+TEST_F(TelemetryUdp, AProbeWithoutDataReturnsZeroAndLeavesThePortFree) {
+  const std::uint16_t port = testing::freeUdpPort();
+  UdpReceiver receiver;
+  EXPECT_EQ(receiver.probe(port), 0);
+  EXPECT_EQ(receiver.received, 0);
+  EXPECT_FALSE(receiver.isOpen());
+  UdpReceiver other;
+  EXPECT_EQ(other.open(port), 1);  // the probe did not keep the port
+}
+
+TEST_F(TelemetryUdp, AProbeSeesASenderAndNamesIt) {
+  const std::uint16_t port = testing::freeUdpPort();
+  testing::UdpSender sender(port, std::vector<std::uint8_t>(6000, 0x41));
+  UdpReceiver receiver;
+  ASSERT_TRUE(testing::waitUntil([&] { return receiver.probe(port) == 1; }, std::chrono::seconds(10)));
+  EXPECT_EQ(receiver.received, 1);
+  EXPECT_EQ(receiver.sender, "127.0.0.1");
+  // A probe takes at most 5045 bytes of a datagram.
+  EXPECT_EQ(receiver.buffer[5044], 0x41);
+  EXPECT_EQ(receiver.buffer[5045], 0);
+  EXPECT_FALSE(receiver.isOpen());
+}
+
+TEST_F(TelemetryUdp, AProbeOfAPortInUsePrintsAndFails) {
+  const std::uint16_t port = testing::freeUdpPort();
+  UdpReceiver holder;
+  ASSERT_EQ(holder.open(port), 1);
+  UdpReceiver prober;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(prober.probe(port), 0);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "bind socket failed with error: " + std::to_string(platform::addressInUseError()) + "\n");
+}
+
+TEST_F(TelemetryUdp, StartUpsAndCleanUpsStayBalanced) {
+  // Another user of sockets in the same process holds its own start-up; no
+  // sequence of receiver calls may take it away (Windows counts start-ups).
+  ASSERT_EQ(platform::startSockets(), 0);
+  {
+    UdpReceiver receiver;
+    receiver.close();  // never opened
+    receiver.close();
+    const std::uint16_t port = testing::freeUdpPort();
+    EXPECT_EQ(receiver.probe(port), 0);
+    EXPECT_EQ(receiver.open(port), 1);
+    EXPECT_EQ(receiver.open(port), 1);  // reopening releases the first socket
+    receiver.close();
+    receiver.close();
+    UdpReceiver destroyedOpen;
+    EXPECT_EQ(destroyedOpen.open(port), 1);
+  }
+  const platform::SocketHandle s = platform::openUdpSocket();
+  ASSERT_NE(s, platform::kInvalidSocket) << "sockets were cleaned up once too often";
+  const char byte = 0;
+  EXPECT_EQ(platform::sendTo(s, &byte, 1, platform::kLoopbackAddress, testing::freeUdpPort()), 1);
+  platform::closeSocket(s);
+  platform::stopSockets();
+}
+
+}  // namespace
+}  // namespace tarvex
