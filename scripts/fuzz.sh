@@ -11,9 +11,11 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTARVEX_BUILD_FUZZ=ON \
   -DTARVEX_BUILD_TOOLS=OFF -DTARVEX_BUILD_BENCH=OFF -DTARVEX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/fuzz --target "$target"
+# Seeds, where the target has some; new inputs go to the build tree.
 corpus=fuzz/corpus/${target%_fuzz}
+[ -d "$corpus" ] || corpus=""
 work=build/fuzz/corpus-$target
 mkdir -p "$work"
 dict=""
 [ -f "fuzz/${target%_fuzz}.dict" ] && dict="-dict=fuzz/${target%_fuzz}.dict"
-exec "build/fuzz/bin/$target" -max_total_time="$seconds" -print_final_stats=1 $dict "$work" "$corpus"
+exec "build/fuzz/bin/$target" -max_total_time="$seconds" -print_final_stats=1 $dict "$work" $corpus
