@@ -1,7 +1,5 @@
 // The export table: one thin function per export, forwarding to the part of
-// the library that owns the behaviour. No exception leaves this file: a
-// failure inside (the engine cannot be built, no memory) becomes the
-// export's neutral result.
+// the library that owns the behaviour. No exception leaves this file.
 #include "tarvex/tarvex.h"
 
 #include <cstdlib>
@@ -9,27 +7,12 @@
 
 #include "engine/channels.h"
 #include "engine/engine.h"
+#include "exports/guarded.h"
 
 namespace {
 
 using tarvex::engine;
-
-template <class Action>
-void guarded(Action&& action) noexcept {
-  try {
-    action();
-  } catch (...) {
-  }
-}
-
-template <class Result, class Action>
-Result guarded(Result fallback, Action&& action) noexcept {
-  try {
-    return action();
-  } catch (...) {
-    return fallback;
-  }
-}
+using tarvex::exports::guarded;
 
 }  // namespace
 

@@ -6,19 +6,12 @@
 #include "device/device_link.h"
 #include "device/link_loop.h"
 #include "device/port_enumeration.h"
+#include "exports/guarded.h"
 
 namespace {
 
 using tarvex::deviceLink;
-
-template <class Result, class Action>
-Result guarded(Result fallback, Action&& action) noexcept {
-  try {
-    return action();
-  } catch (...) {
-    return fallback;
-  }
-}
+using tarvex::exports::guarded;
 
 }  // namespace
 
