@@ -4,26 +4,12 @@
 // two- and three-stage formulas. Counts heap allocations per cycle.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "engine/engine.h"
 #include "fakes.h"
 
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// Every heap allocation of the program passes here and is counted.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+// Heap allocations so far: every operator new of the program is counted
+// (tests/filter_allocation_counter.cpp).
+long heapAllocationCount() noexcept;
 
 namespace {
 
@@ -35,14 +21,14 @@ void fillChannels(GameDataRecord& r, int cycle) {
 
 void runCycles(benchmark::State& state, Engine& engine) {
   int cycle = 0;
-  const long before = allocations.load();
+  const long before = heapAllocationCount();
   for (auto _ : state) {
     fillChannels(engine.record(), ++cycle);
     engine.mixCues();
     benchmark::DoNotOptimize(engine.record().finalCues[0]);
   }
   state.counters["allocs_per_cycle"] =
-      static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(heapAllocationCount() - before) / static_cast<double>(state.iterations());
 }
 
 void BM_MixCuesDefaults(benchmark::State& state) {
