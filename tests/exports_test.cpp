@@ -10,24 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "tarvex_api.h"
+#include "loaded_library.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-const TarvexApi& api() {
-  static TarvexApi tv = [] {
-    TarvexApi loaded;
-    std::string error;
-    if (!loadTarvex(defaultLibraryPath(), loaded, error)) {
-      ADD_FAILURE() << error;
-      std::abort();
-    }
-    return loaded;
-  }();
-  return tv;
-}
+const TarvexApi& api() { return loadedLibrary(); }
 
 // Runs before anything else touches the engine (each case is a process of
 // its own natively; under Wine this suite is the first in the program).

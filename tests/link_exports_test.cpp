@@ -9,24 +9,13 @@
 #include <thread>
 
 #include "platform/shared_memory.h"
-#include "tarvex_api.h"
+#include "loaded_library.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-const TarvexApi& api() {
-  static TarvexApi tv = [] {
-    TarvexApi loaded;
-    std::string error;
-    if (!loadTarvex(defaultLibraryPath(), loaded, error)) {
-      ADD_FAILURE() << error;
-      std::abort();
-    }
-    return loaded;
-  }();
-  return tv;
-}
+const TarvexApi& api() { return loadedLibrary(); }
 
 TEST(LinkExports, WithoutALoopNothingIsQueued) {
   const TarvexApi& tv = api();
