@@ -6,8 +6,9 @@
 //   - Engine: construction and the process-wide accessor
 //   - what the exported functions do
 //   - the game-source cycle (cycle.cpp)
-//   - cues: profile selection, hold and fade (cues.cpp)
+//   - cues: profile selection, slot mixing, formulas, hold and fade (cues.cpp)
 //   - snapshots and the output frame (snapshots.cpp, output_frame.cpp)
+//   - the rig pose block for motion cancel (rig_pose.cpp)
 #pragma once
 
 #include <array>
