@@ -37,6 +37,9 @@ class DeviceLink {
   ReceiveBuffer serialReceiveBuffer;
   FragmentAssembly serialAssembly;
   int serialRepeatCount = 0;   // link loop only
+  // The auto message the link loop writes this cycle. Kept between cycles
+  // so that copying the repeated message reuses its storage.
+  Message serialAutoMessage;
   int networkRepeatCount = 0;  // multicast sender only
 
   Stopwatch linkStopwatch;

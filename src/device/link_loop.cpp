@@ -50,7 +50,7 @@ bool sendQueued(DeviceLink& link) {
 
 // Step 5: the front auto message, written as it is; then the repeat rule.
 void sendAutoMessage(DeviceLink& link, bool portUsable) {
-  Message message;
+  Message& message = link.serialAutoMessage;
   if (!link.autoMessageQueue.copyFront(message)) return;
   if (portUsable && message.size() > 2) {
     try {

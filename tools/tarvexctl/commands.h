@@ -2,6 +2,7 @@
 // name) and returns the process exit code.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "tarvex_api.h"
@@ -29,6 +30,15 @@ int runStatus(Context& context, int argc, char** argv);
 int runFormula(Context& context, int argc, char** argv);
 int runLink(Context& context, int argc, char** argv);
 int runDemo(Context& context, int argc, char** argv);
+
+// Reads the value of --seconds for `command`: a number of seconds, 0 for
+// "until Ctrl-C". Says what is wrong and returns false for anything else.
+bool parseSeconds(const char* command, const char* text, double& seconds);
+
+// Paces a live view that is rewritten ten times per second: false once
+// Ctrl-C was pressed or, with seconds > 0, that many seconds have passed
+// since `start`; otherwise waits 100 ms and returns true.
+bool nextView(std::chrono::steady_clock::time_point start, double seconds);
 
 // Set by Ctrl-C (SIGINT) and SIGTERM once installInterruptHandler ran.
 bool interrupted();

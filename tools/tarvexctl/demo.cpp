@@ -157,12 +157,7 @@ int runDemo(Context& context, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
-      char* end = nullptr;
-      seconds = std::strtod(argv[++i], &end);
-      if (end == argv[i] || *end != '\0' || !(seconds > 0)) {
-        std::fprintf(stderr, "tarvexctl demo: --seconds wants a number of seconds, not '%s'\n", argv[i]);
-        return 2;
-      }
+      if (!parseSeconds("demo", argv[++i], seconds)) return 2;
     } else {
       std::fprintf(stderr, "tarvexctl demo: unknown option '%s'\n", arg.c_str());
       return 2;
@@ -237,7 +232,7 @@ int runDemo(Context& context, int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::string stats;
   char name[64] = {};
-  while (!interrupted()) {
+  do {
     for (const std::string& line : controller.lines())
       if (line.rfind("stats ", 0) == 0) stats = line;
     tv->getGameName(name);
@@ -247,9 +242,7 @@ int runDemo(Context& context, int argc, char** argv) {
                 name, tv->getMotionDataTimeFrame(), f.dof[0], f.dof[1], f.dof[2], f.dof[3], f.dof[4], f.dof[5],
                 f.belt, f.wind, link.describe().c_str(), statValue(stats, "fps"), statValue(stats, "bad"));
     std::fflush(stdout);
-    if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  } while (nextView(start, seconds));
   std::printf("\n");
 
   tv->stopGamesource_Thread();

@@ -19,7 +19,7 @@ int runLink(Context& context, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
-      seconds = std::atof(argv[++i]);
+      if (!parseSeconds("link", argv[++i], seconds)) return 2;
     } else if (arg == "--port" && i + 1 < argc) {
       port = argv[++i];
     } else if (arg == "--auto") {
@@ -43,7 +43,7 @@ int runLink(Context& context, int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   char game[64] = {};
-  while (!interrupted()) {
+  do {
     tv->getGameName(game);
     const bool active = tv->getGameID() >= 0 && ready;
     const double cycle = tv->getMotionDataTimeFrame();
@@ -51,9 +51,7 @@ int runLink(Context& context, int argc, char** argv) {
     const double perSecond = active && cycle > 0 ? 1000.0 / cycle : 0.0;
     std::printf("\r%s | game %-20s | out %4.0f/s   ", link.describe().c_str(), game, perSecond);
     std::fflush(stdout);
-    if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  } while (nextView(start, seconds));
   std::printf("\n");
   tv->stopGamesource_Thread();
   link.stop();

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "commands.h"
 
@@ -37,6 +39,21 @@ void usage(std::FILE* out) {
 }  // namespace
 
 bool interrupted() { return interruptFlag; }
+
+bool parseSeconds(const char* command, const char* text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text, &end);
+  if (end != text && *end == '\0' && seconds >= 0 && seconds < 1e9) return true;
+  std::fprintf(stderr, "tarvexctl %s: --seconds wants a number of seconds, not '%s'\n", command, text);
+  return false;
+}
+
+bool nextView(std::chrono::steady_clock::time_point start, double seconds) {
+  if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds))
+    return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return !interrupted();
+}
 
 void installInterruptHandler() {
   std::signal(SIGINT, onInterrupt);

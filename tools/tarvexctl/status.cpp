@@ -65,12 +65,7 @@ int runStatus(Context& context, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
-      char* end = nullptr;
-      seconds = std::strtod(argv[++i], &end);
-      if (end == argv[i] || *end != '\0' || !(seconds >= 0)) {
-        std::fprintf(stderr, "tarvexctl: --seconds wants a number of seconds, not '%s'\n", argv[i]);
-        return 2;
-      }
+      if (!parseSeconds("status", argv[++i], seconds)) return 2;
     } else if (arg == "--ready") {
       ready = true;
     } else if (arg == "--coarse") {
@@ -101,7 +96,7 @@ int runStatus(Context& context, int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   char name[64] = {};
-  while (!interrupted()) {
+  do {
     const int id = tv->getGameID();
     tv->getGameName(name);
     // Until a source is open the cycle does not lap, so its time says nothing.
@@ -110,10 +105,7 @@ int runStatus(Context& context, int argc, char** argv) {
                 sourceState(id, ready));
     if (channels) printChannels(*tv, shown, kShown);
     std::fflush(stdout);
-    if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds))
-      break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  } while (nextView(start, seconds));
   std::printf("\n");
   tv->stopGamesource_Thread();
   std::printf("game-source thread stopped\n");
