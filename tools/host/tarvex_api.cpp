@@ -51,6 +51,16 @@ void* findExport(void* module, const char* name) {
 #endif
 }
 
+void unloadTarvex(TarvexApi& api) {
+  if (api.module == nullptr) return;
+#ifdef _WIN32
+  FreeLibrary(static_cast<HMODULE>(api.module));
+#else
+  dlclose(api.module);
+#endif
+  api = TarvexApi{};
+}
+
 bool loadTarvex(const std::string& file, TarvexApi& api, std::string& error) {
 #ifdef _WIN32
   const int chars = MultiByteToWideChar(CP_UTF8, 0, file.c_str(), -1, nullptr, 0);

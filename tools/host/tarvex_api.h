@@ -37,5 +37,9 @@ std::string defaultLibraryPath();
 // why in `error` (the system's reason, or the first missing name).
 bool loadTarvex(const std::string& file, TarvexApi& api, std::string& error);
 
+// Unloads the library (FreeLibrary / dlclose); every pointer in `api`
+// becomes invalid and is cleared.
+void unloadTarvex(TarvexApi& api);
+
 // Finds one symbol by name in a loaded library; null if absent.
 void* findExport(void* module, const char* name);
