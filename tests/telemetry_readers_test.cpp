@@ -394,6 +394,8 @@ TEST_F(TelemetryReaders, CondorKeysAreExact) {
   EXPECT_EQ(reader.condor.flaps, 3);
   EXPECT_EQ(reader.condor.hudmessages, "THERMAL AHEAD");
   EXPECT_FLOAT_EQ(reader.condor.water, 70.0f);
+  EXPECT_FALSE(reader.condor.set("Pitch", "1.0")) << "a key Condor does not have";
+  EXPECT_TRUE(reader.condor.set("hudmessages", ""));
 }
 
 TEST_F(TelemetryReaders, CondorValuesThatAreNoNumbersReadZero) {
