@@ -27,6 +27,7 @@
 #include "games/game_sources.h"
 #include "platform/shared_memory.h"
 #include "profile/motion_profile.h"
+#include "tarvex/wind_serial.h"
 
 namespace tarvex {
 
@@ -112,6 +113,7 @@ class Engine {
   GameDataRecord& record() noexcept { return sources.record; }
 
   // --- members ---------------------------------------------------------------
+  WindSerial wind;  // the fan; built first, destroyed last
   CalculationHistory calculationHistory;
   std::array<double, kAxisCount> currentSnapshot{};
   AccelerationHistory accelerationHistory;
