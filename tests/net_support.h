@@ -11,7 +11,7 @@
 
 #include "common/diagnostic_log.h"
 #include "platform/sockets.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex::testing {
 

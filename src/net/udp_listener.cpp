@@ -41,25 +41,27 @@ ListenPassEnd UdpListener::pass() noexcept {
   LinkFlags& f = link_.flags;
   if (f.serialLive.load() != 0) return ListenPassEnd::serialLive;
   const int size = receiver.receive();
-  if (size > 0) {
-    // Each datagram on its own: a frame cut at the end of one is dropped
-    // with it, never completed by the next.
-    datagram_.clear();
-    try {
-      datagram_.append(receiver.data(), static_cast<std::size_t>(size));
-      if (parseFrames(datagram_, link_.networkReceiveQueue, assembly_) != 0) {
-        f.networkLive = 1;
-        lastValidNs_ = nowNs();
-      }
-    } catch (...) {  // no memory for a message: the datagram is lost
-    }
-  }
+  if (size > 0) takeDatagram(receiver.data(), static_cast<std::size_t>(size));
   if (f.networkLive.load() != 0 && nowNs() - lastValidNs_ >= kNetworkSilenceNs) {
     f.networkLive = 0;
     link_.serialSendQueue.clear();
     link_.networkSendQueue.clear();
   }
   return size > 0 ? ListenPassEnd::received : ListenPassEnd::quiet;
+}
+
+void UdpListener::takeDatagram(const std::uint8_t* data, std::size_t size) noexcept {
+  // Each datagram on its own: a frame cut at the end of one is dropped
+  // with it, never completed by the next.
+  datagram_.clear();
+  try {
+    datagram_.append(data, size);
+    if (parseFrames(datagram_, link_.networkReceiveQueue, assembly_) != 0) {
+      link_.flags.networkLive = 1;
+      lastValidNs_ = nowNs();
+    }
+  } catch (...) {  // no memory for a message: the datagram is lost
+  }
 }
 
 void UdpListener::end() noexcept {

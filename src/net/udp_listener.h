@@ -35,6 +35,9 @@ class UdpListener {
   // it cannot be opened, receiving nothing), the silence clock started.
   void begin(std::uint16_t port) noexcept;
   ListenPassEnd pass() noexcept;
+  // One datagram's bytes, as pass() hands them on: parsed on their own;
+  // a valid frame makes the link live.
+  void takeDatagram(const std::uint8_t* data, std::size_t size) noexcept;
   // Thread end: the socket closed ("UDP:Port closed."), the assembly released.
   void end() noexcept;
 
