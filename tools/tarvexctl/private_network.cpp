@@ -58,8 +58,10 @@ bool enterPrivateNetwork(std::string& reason) {
     reason = std::string("mounting sysfs: ") + std::strerror(errno);
     return false;
   }
+  // The addressed end is made as the peer, so that it comes first in the
+  // adapter list: Windows under Wine reports the same metric for both ends.
   const bool made = ip({"link", "set", "lo", "up"}) &&
-                    ip({"link", "add", "tvx0", "type", "veth", "peer", "name", "tvx1"}) &&
+                    ip({"link", "add", "tvx1", "type", "veth", "peer", "name", "tvx0"}) &&
                     ip({"addr", "add", std::string(kPrivateAddress) + "/24", "dev", "tvx0"}) &&
                     ip({"link", "set", "tvx1", "up"}) && ip({"link", "set", "tvx0", "up"});
   if (!made) {
