@@ -186,6 +186,12 @@ def main(library_path, header_path, live=None, gamesim=None):
         tv.native.getMotionCueData(4, ctypes.byref(sentinel), ctypes.byref(n))
         check(n.value == -7 and not sentinel, "getMotionCueData(4) wrote its outputs")
 
+    @case("python3 -m tarvex refuses bad options")
+    def _():
+        for args in (["status", "--seconds", "-1"], ["status", "--bogus"], ["flyaway"]):
+            run = subprocess.run([sys.executable, "-m", "tarvex"] + args, stderr=subprocess.PIPE, text=True)
+            check(run.returncode == 2 and "error:" in run.stderr, "%s: exit %d %s" % (args, run.returncode, run.stderr))
+
     @case("snapshots without a game are empty")
     def _():
         check(tv.drain_calculation() == [] and tv.drain_acceleration() == [], "records")
@@ -224,6 +230,13 @@ def fly(tv, gamesim):
     sim = subprocess.Popen([gamesim, "xplane", "--process-name", "X-Plane.exe", "--rate", "250", "--flight-seconds", "3",
                             "--seconds", "60", "--quiet"])
     try:
+        # The command line shows the game and its channels (first: the
+        # library keeps the game's port once it found the game).
+        status = subprocess.run([sys.executable, "-m", "tarvex", "--library", tv.native._name, "status", "--ready",
+                                 "--channels", "--seconds", "5"], stdout=subprocess.PIPE, text=True, timeout=60)
+        line = status.stdout.split("\r")[-1]
+        check(status.returncode == 0 and re.search(r"game +0 Xplane .* pitch +-?\d+\.\d\d .* \| (air|ground)", line),
+              "python3 -m tarvex status: %r" % status.stdout[-400:])
         with tv.game_source():
             tv.set_motion_system_ready(True)
             check(wait_until(lambda: tv.game_id == 0, 30), "no game found")
