@@ -1,7 +1,10 @@
 # The Windows zip as a host developer downloads it: made by CPack from the
 # windows build, it holds every file its README.txt lists, and the README
-# lists everything in it but the CMake package's generated companions.
-#   cmake -DBUILD=dir -DWORK=dir -P this file
+# lists everything in it but the CMake package's generated companions. A C
+# host built with MinGW against the zip's header and import library runs
+# under Wine with the zip's DLL.
+#   cmake -DBUILD=dir -DWORK=dir -DCC=compiler -DCONSUMER=dir -DEMULATOR=wine-run;prefix -P this file
+cmake_policy(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -35,6 +38,15 @@ file(SIZE ${top}/bin/tarvex.dll zipped)
 file(SIZE ${BUILD}/bin/tarvex.dll built)
 if(NOT zipped EQUAL built)
   message(FATAL_ERROR "the zip's tarvex.dll is not the one built")
+endif()
+execute_process(COMMAND ${CC} ${CONSUMER}/consumer.c -I${top}/include ${top}/lib/tarvex.lib -o ${top}/bin/consumer.exe
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "a C host does not build against the zip:\n${err}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${top}/bin/consumer.exe RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the C host built against the zip fails under Wine (${rc}): ${out}")
 endif()
 list(LENGTH files n)
 message(STATUS "${zip}: ${n} files, as README.txt says")

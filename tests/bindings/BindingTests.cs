@@ -172,8 +172,6 @@ static class Program
     static int Main(string[] args)
     {
         header = Declarations.ReadHeader(args[0]);
-        Case("the header's prototypes are read", () => Check(header.Count >= 50 && header["getGameData"].Length == 3,
-                                                             header.Count + " prototypes"));
         Case("every declaration matches tarvex.h", () =>
         {
             var faults = Declarations.Check(typeof(Native), header, true);
