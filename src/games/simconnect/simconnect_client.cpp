@@ -125,9 +125,13 @@ struct Connection {
   // Queues what the framer cut; false once the stream is broken.
   bool take(MessageFramer::Cut cut, const std::uint8_t* message, std::uint32_t size) {
     switch (cut) {
-      case MessageFramer::Cut::message:
+      case MessageFramer::Cut::message: {
+        RecvHeader header;
+        std::memcpy(&header, message, sizeof header);
+        quitReceived = quitReceived || header.id == kRecvQuit;
         queue.push(message, size);
         return true;
+      }
       case MessageFramer::Cut::oversized:
         // A server that sends nothing else must not fill the log.
         if (++oversized <= kOversizedLines) {
@@ -150,14 +154,14 @@ struct Connection {
       const int n = transport->receive(chunk.data(), kReceiveChunk, kReceivePoll);
       if (n == 0) continue;
       if (n < 0) {
-        if (running.load()) logError("SimConnect: the server closed the connection");
+        if (running.load() && !quitReceived) logError("SimConnect: the server closed the connection");
         break;
       }
       framer.feed(chunk.data(), static_cast<std::size_t>(n),
                   [this](MessageFramer::Cut cut, const std::uint8_t* m, std::uint32_t size) { take(cut, m, size); });
       if (framer.broken()) break;
     }
-    if (running.load()) queueQuit();
+    if (running.load() && !quitReceived) queueQuit();
     ended = true;
   }
 
@@ -178,6 +182,7 @@ struct Connection {
   std::vector<std::uint8_t> current;  // the message GetNextDispatch handed out
   std::unique_ptr<DiagnosticLog> log;
   int oversized = 0;
+  bool quitReceived = false;
   std::atomic<bool> running{true};
   std::atomic<bool> ended{false};
   std::thread receiver;
