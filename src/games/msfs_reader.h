@@ -73,6 +73,7 @@ class MsfsReader final : public GameReader {
   void close() override { dropConnection(); }
 
   bool connected() const noexcept { return connection_ != nullptr; }
+  simconnect::HANDLE connection() const noexcept { return connection_; }
   // The result of the last registration call.
   simconnect::HRESULT lastResult = 0;
 
