@@ -195,5 +195,24 @@ TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
   }
 }
 
+TEST(MsfsDetection, AServerWithoutEitherSimulatorProcessKeepsNoConnection) {
+  testing::ScriptedSimConnectServer server;
+  struct None final : ProcessList {
+    bool running(std::string_view) override { return false; }
+  } processes;
+  GameSources sources;
+  auto msfs2020 = std::make_unique<MsfsReader>(GameId::Msfs2020, processes);
+  auto msfs2024 = std::make_unique<MsfsReader>(GameId::Msfs2024, processes);
+  const MsfsReader* step3 = msfs2020.get();
+  const MsfsReader* step4 = msfs2024.get();
+  sources.installReader(GameId::Msfs2020, std::move(msfs2020));
+  sources.installReader(GameId::Msfs2024, std::move(msfs2024));
+  EXPECT_FALSE(sources.detectGame());
+  EXPECT_FALSE(step3->connected());
+  EXPECT_FALSE(step4->connected());
+  EXPECT_EQ(server.connections(), 2);  // each step opened and closed its own
+  EXPECT_EQ(sources.flaggedGame(), GameId::None);
+}
+
 }  // namespace
 }  // namespace tarvex
