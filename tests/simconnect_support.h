@@ -31,8 +31,9 @@ inline Bytes recvHeader(std::uint32_t size, std::uint32_t id, std::uint32_t vers
 
 // A message of an id the reader does not know, 16 bytes long.
 inline Bytes recvUnknown(std::uint32_t id) {
-  Bytes b = recvHeader(16, id);
-  b.resize(16, 0);
+  Bytes b(16, 0);
+  const simconnect::RecvHeader header{16, 5, id};
+  std::memcpy(b.data(), &header, sizeof header);
   return b;
 }
 

@@ -93,6 +93,8 @@ struct MsfsRoad {
   bool pipe;  // the simulator's pipe (Windows) instead of TCP
 };
 
+void PrintTo(const MsfsRoad& road, std::ostream* out) { *out << road.game << (road.pipe ? " over the pipe" : " over TCP"); }
+
 class SimulatorsThroughTheLibrary : public ::testing::TestWithParam<MsfsRoad> {
  protected:
   static void SetUpTestSuite() { t::useTestLogFolder(); }
