@@ -9,7 +9,7 @@
 #include "games/gravity_split.h"
 #include "games/nolimits2_reader.h"
 #include "platform/clock.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "games/simconnect/simconnect_client.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex::testing {
 

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "loaded_library.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace {
 
