@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstdio>
+
 namespace tarvex::platform {
 
 namespace {
@@ -67,7 +69,7 @@ SocketHandle connectStream(const std::string& host, std::uint16_t port, AddressF
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
   char service[8];
-  wsprintfA(service, "%u", static_cast<unsigned>(port));
+  std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
   SocketHandle result = kInvalidSocket;
   const int resolved = getaddrinfo(host.c_str(), service, &hints, &found);
   if (resolved != 0) {
