@@ -3,6 +3,7 @@
 // shared-memory reader shares. iRacing and rFactor 2 have files of their own.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "games/gravity_split.h"
 #include "games/shared_memory_access.h"
@@ -263,6 +264,12 @@ int Pcars2Reader::decode(const std::uint8_t* view, std::size_t size, GameDataRec
     return 0;
   }
   active = 1;
+  // A block the game has not written since the last call is no new frame:
+  // a game that ended without saying so (killed, crashed) then stops
+  // sending, and the cycle lets it go.
+  if (hasLastMotion_ && std::memcmp(&m, &lastMotion_, sizeof m) == 0) return 0;
+  lastMotion_ = m;
+  hasLastMotion_ = true;
   // The local axes: 0 right, 1 up, 2 backward (forward driving is negative).
   double* c = record.channels;
   c[channel::lateral_speed] = m.localVelocity[0];

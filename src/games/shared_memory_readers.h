@@ -137,8 +137,8 @@ class RaceRoomReader final : public SharedMemoryReader {
   blocks::R3eVersion reported_{-1, -1};  // the last unreadable version said
 };
 
-// Project CARS 2 / Automobilista 2 "$pcars2$": every call while the game is
-// playing is a frame.
+// Project CARS 2 / Automobilista 2 "$pcars2$": a frame while the game is
+// playing and its motion fields have changed since the last one.
 class Pcars2Reader final : public SharedMemoryReader {
  public:
   static constexpr const wchar_t* kSection = L"$pcars2$";
@@ -157,6 +157,8 @@ class Pcars2Reader final : public SharedMemoryReader {
 
  private:
   const wchar_t* name_;
+  blocks::Pcars2Motion lastMotion_{};
+  bool hasLastMotion_ = false;
 };
 
 // iRacing: the variables are found by name in the block's own headers (once
