@@ -16,7 +16,7 @@
 
 #include "games/shared_memory_readers.h"
 #include "platform/game_sections.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

@@ -24,7 +24,7 @@
 #include "games/shared_memory_readers.h"
 #include "lap.h"
 #include "shared_memory_blocks.h"
-#include "telemetry_support.h"
+#include "support.h"
 #include "wire_formats.h"
 
 namespace tarvex {
