@@ -30,8 +30,9 @@ struct Datum {
 };
 
 // The simulation variables the simulator knows, and their values for one
-// moment of the flight (in MSFS's axes and signs: body x right, y up, z
-// forward; pitch positive nose down; rotation rates about those axes).
+// moment of the flight, in MSFS's axes and senses: body x right, y up,
+// z forward; pitch positive nose down, bank positive left wing down, the
+// heading clockwise; each rotation rate in the sense of its angle.
 const char* const kVariables[] = {
     "ACCELERATION BODY X", "ACCELERATION BODY Y", "ACCELERATION BODY Z", "ROTATION ACCELERATION BODY X",
     "ROTATION ACCELERATION BODY Y", "ROTATION ACCELERATION BODY Z", "VELOCITY BODY X", "VELOCITY BODY Y",
@@ -56,10 +57,10 @@ double valueOf(int variable, const FlightState& s) {
     case 7: return -s.verticalSpeed;
     case 8: return s.speed;
     case 9: return -s.pitchRate * rad;
-    case 10: return -s.yawRate * rad;
-    case 11: return -s.rollRate * rad;
+    case 10: return s.yawRate * rad;
+    case 11: return -s.rollRate * rad;  // the flight counts roll right wing down
     case 12: return s.heading * rad;
-    case 13: return s.roll * rad;
+    case 13: return -s.roll * rad;
     case 14: return -s.pitch * rad;
     case 15:
     case 16: return s.onGround ? 1.0 : 0.0;
