@@ -18,6 +18,7 @@
 #include "engine/output_frame.h"
 #include "fakes.h"
 #include "link_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {
@@ -283,10 +284,31 @@ TEST(LinkIdentification, AnUnknownUsbIdIsNeverOpened) {
   EXPECT_TRUE(device.read(20).empty()) << "nothing was written";
 }
 
+// Real waits, but the scan's 10 ms wait for the device's answer lasts until
+// the answer is on the port: on a busy machine the answering thread may not
+// run within 10 ms.
+struct ScanClock final : Clock {
+  std::int64_t counter() noexcept override { return systemClock().counter(); }
+  std::int64_t frequency() noexcept override { return systemClock().frequency(); }
+  void sleepFor(std::chrono::nanoseconds d) noexcept override {
+    systemClock().sleepFor(d);
+    if (d != std::chrono::milliseconds(10) || link == nullptr) return;
+    testing::waitUntil([&] {
+      try {
+        return link->port.bytesWaiting() >= 16;
+      } catch (const CSerialException&) {
+        return true;
+      }
+    });
+  }
+  DeviceLink* link = nullptr;
+};
+
 TEST(LinkScan, AcceptsTheCheckedSecondReplyAndQueuesTwoMessages) {
   PtyDevice device(kPort);
-  // Real waits: the scan gives the device 10 ms to answer.
-  DeviceLink link;
+  ScanClock clock;
+  DeviceLink link{clock};
+  clock.link = &link;
   link.flags.linkRunning = 1;
   link.flags.autoconnect = 1;
   std::thread controller([&] { answer(device, {0xF9, 0xF9, 0x01, 0x00, 0x02, 0x00, 0x88, 0xE1}); });
@@ -306,7 +328,9 @@ TEST(LinkScan, AcceptsTheCheckedSecondReplyAndQueuesTwoMessages) {
 
 TEST(LinkScan, AWrongReplyClosesThePort) {
   PtyDevice device(kPort);
-  DeviceLink link;
+  ScanClock clock;
+  DeviceLink link{clock};
+  clock.link = &link;
   link.flags.linkRunning = 1;
   link.flags.autoconnect = 1;
   std::thread controller([&] { answer(device, {0xF9, 0xF9, 0x01, 0x00, 0x07, 0x00, 0x0A, 0x0D}); });
