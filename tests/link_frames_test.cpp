@@ -185,8 +185,8 @@ void capture(void* sink, const std::uint8_t* data, std::size_t length) {
 }
 
 // FA messages of 501 bytes or more go as fragments of 500 data bytes (their
-// own length field and last two bytes stay behind); all else goes whole.
-// What the writer splits, the parser joins.
+// own length field and last two bytes stay behind), up to 65535 fragments;
+// all else goes whole. What the writer splits, the parser joins.
 TEST(FrameWriter, FragmentsLongFaMessages) {
   const Bytes fa500 = concat({{0xFA, 0xFA}, Bytes(498, 0x33)});
   const Bytes p500 = pattern(500, 5), p494 = pattern(494, 6), p495 = pattern(495, 7), p94 = pattern(94, 8);
@@ -198,6 +198,7 @@ TEST(FrameWriter, FragmentsLongFaMessages) {
       {"FA of 1000 bytes: two", fa(concat({p500, p494})), 0x1234, 0x1235,
        {fragment(0x1234, 0, 2, p500), fragment(0x1234, 1, 2, p494)}},
       {"the id skips 0", fa(concat({p500, p94})), 0x10000, 0x10002, {fragment(1, 0, 2, p500), fragment(1, 1, 2, p94)}},
+      {"FA beyond 65535 fragments: not sent", fa(Bytes(65535 * 500 + 1, 0)), 5, 5, {}},
   };
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -48,16 +48,18 @@ class LinkPass : public ::testing::Test {
 };
 
 // Each with its checksum in place of its last two bytes, long FA messages
-// as fragments; a message too short for a checksum is dropped.
+// as fragments; a message too short for a checksum is dropped; one longer
+// than the line holds at once goes out in parts as the device takes them.
 TEST_F(LinkPass, QueuedMessagesGoOutInOneCycle) {
   const Bytes fa = concat({{0xFA, 0xFA, 0xEE, 0xEE}, testing::pattern(994, 5), {0x0A, 0x0D}});
+  const Bytes big = testing::pattern(200000, 7);
   for (const Bytes& m : {withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00}), Bytes{0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D},
-                         Bytes{0x42}, Bytes{0x0A, 0x0D}, fa})
+                         Bytes{0x42}, Bytes{0x0A, 0x0D}, fa, withTerminator(big)})
     ASSERT_EQ(send(m), 1);
   const Bytes data(fa.begin() + 4, fa.end() - 2);
   const Bytes expected = concat({{0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x88, 0x11}, withCrc({0xFC, 0xFC, 1, 2, 3}),
                                  {0x00, 0x00}, testing::fragment(1, 0, 2, Bytes(data.begin(), data.begin() + 500)),
-                                 testing::fragment(1, 1, 2, Bytes(data.begin() + 500, data.end()))});
+                                 testing::fragment(1, 1, 2, Bytes(data.begin() + 500, data.end())), withCrc(big)});
   Bytes wire;
   std::thread reader([&] { wire = device.read(expected.size()); });
   EXPECT_EQ(linkPass(link), LinkPassEnd::cycled);
@@ -202,6 +204,8 @@ TEST(LinkIdentification, Replies) {
       {"scan, checked first reply", Via::scan, "0483:5740", twice(r1c), true, "COM41 "},
       {"scan, plain second reply", Via::scan, "1A86:7523", twice(r2), true, "COM41 "},
       {"scan, checked second reply", Via::scan, "1A86:7523", twice(r2c), true, "COM41 "},
+      {"scan, a single reply", Via::scan, "1A86:7523", r1, true, "COM41 "},
+      {"scan, the last reply decides", Via::scan, "1A86:7523", concat({wrong, r2c}), true, "COM41 "},
       {"scan, a wrong reply", Via::scan, "1A86:7523", concat({r1, wrong}), false, "COM41 Serialexception , Error:"},
       {"scan, unknown USB id", Via::scan, "1234:5678", {}, false, "COM41 vid wrong \n\r"},
       {"scan without autoconnect", Via::scanWithoutAutoconnect, "1A86:7523", {}, false, "COM41 "},
