@@ -129,6 +129,8 @@ TEST_F(LinkPass, HowAPassEnds) {
   EXPECT_EQ(link.flags.linkStopped.load(), 1);
 }
 
+// After a cycled pass the rest of the 2 ms cycle, after an idle one 100 ms,
+// without a device 1 ms unless a scan ran; nothing after the others.
 TEST_F(LinkPass, WhatFollowsAPass) {
   paceLinkLoop(link, LinkPassEnd::cycled);
   EXPECT_GT(link.linkStopwatch.lastLapMs(), 2.0) << "the cycle's 2 ms";
