@@ -38,10 +38,10 @@ class EndToEnd : public ::testing::Test {
                                  "--stats-ms", "0"},
         piped);
     EXPECT_FALSE(controller->line("pty ").empty());
-    // A game that sends a frame on every pass (the engine's one member used here).
+    // A game that sends a frame on every pass.
     auto game = std::make_unique<testing::FakeGame>();
     game->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n % 100; };
-    engine.sources.installReader(GameId::XPlane, std::move(game));
+    engine.installReader(GameId::XPlane, std::move(game));
     for (int k = 0; k < 6; ++k) engine.setRigDofLimit(k, -1.0, 1.0);
   }
   ~EndToEnd() override {

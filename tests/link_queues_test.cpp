@@ -8,11 +8,14 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <tuple>
 
 #include "device/device_link.h"
 #include "device/port_enumeration.h"
+#include "engine/engine.h"
+#include "fakes.h"
 #include "link_support.h"
 #include "platform/shared_memory.h"
 
@@ -204,6 +207,33 @@ TEST(LinkPorts, SharedSections) {
     platform::closeSharedSection(*section);
   }
   EXPECT_FALSE(platform::openSharedSection(name.c_str(), 4096).valid());
+}
+
+// The engine hands each active cycle's output frame to the library's link.
+TEST(OutputFrameSend, ActiveCyclesQueueTheirFrameOnTheLink) {
+  DeviceLink& link = deviceLink();
+  link.flags.linkRunning = 1;
+  link.flags.serialLive = 1;
+  testing::ManualClock clock;
+  Engine engine(clock, false, L"Local\\motionRigPose.queue-test");
+  engine.installReader(GameId::XPlane, std::make_unique<testing::FakeGame>());
+  engine.installFilterString(0, 0, "SETVALUE(VALUE;0.5)");
+  engine.setRigDofLimit(0, -1.0, 1.0);
+  engine.cyclePass();  // opens the game
+  engine.setMotionSystemReady(1);
+  engine.cyclePass();
+  Message sent;
+  ASSERT_TRUE(link.serialSendQueue.pop(sent));
+  ASSERT_EQ(sent.size(), 36u);
+  std::uint8_t stored[36];
+  engine.copyOutputFrame(stored);
+  EXPECT_EQ(sent, Bytes(stored, stored + 36));
+  EXPECT_EQ(sent[0], 0xFC);
+  EXPECT_EQ(sent[34], 0x0A);
+  link.flags.linkRunning = 0;
+  link.flags.serialLive = 0;
+  engine.cyclePass();
+  EXPECT_TRUE(link.serialSendQueue.empty()) << "refused without a link; the frame is still stored";
 }
 
 }  // namespace
