@@ -28,6 +28,7 @@ the same mutants. --list prints the drawn mutants without building.
 """
 
 import argparse
+import filecmp
 import fnmatch
 import os
 import random
@@ -169,12 +170,25 @@ def run(cmd, cwd, timeout):
 
 
 def copy_tree():
-    if os.path.isdir(TREE):
-        shutil.rmtree(TREE)
-    for f in tracked_files():
-        target = os.path.join(TREE, f)
+    """Brings the copy up to the working tree. A file whose content differs
+    from the copy's gets the current time: the build of the previous run may
+    be newer than the working tree's file (a mutant that touched a header
+    rebuilt everything that includes it), and a kept time would leave its
+    old objects in place. Unchanged files keep their times, so the build
+    stays incremental."""
+    tracked = tracked_files()
+    for f in tracked:
+        source, target = os.path.join(ROOT, f), os.path.join(TREE, f)
+        if os.path.isfile(target) and filecmp.cmp(source, target, shallow=False):
+            continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(os.path.join(ROOT, f), target)
+        shutil.copyfile(source, target)
+        shutil.copymode(source, target)
+    keep = {os.path.normpath(os.path.join(TREE, f)) for f in tracked}
+    for folder, _, names in os.walk(TREE):
+        for name in names:
+            if os.path.join(folder, name) not in keep:
+                os.remove(os.path.join(folder, name))
 
 
 def configure():
