@@ -22,16 +22,19 @@ not compile is skipped and the next candidate takes its place. The working
 tree is never touched.
 
 Candidates are every site of those kinds in the chosen files (default: the
-library's sources that the Linux build compiles), in file and line order;
-the seed shuffles them, so the same seed over the same files always draws
-the same mutants. --list prints the drawn mutants without building.
+library's sources that the Linux build compiles). Each site gets a rank
+from the seed and the site itself (its file, the text of its line, which
+occurrence on the line, the change), and the lowest ranks are drawn: the
+same seed over the same files always draws the same mutants, and an edit
+elsewhere does not change the rank of a line it left alone. --list prints
+the drawn mutants without building.
 """
 
 import argparse
 import filecmp
 import fnmatch
 import os
-import random
+import hashlib
 import re
 import shutil
 import subprocess
@@ -150,6 +153,15 @@ def all_sites(top, files):
     return sites
 
 
+def rank(seed, site, text_lines):
+    """A site's place in the draw: fixed by the seed and what the site is."""
+    path, number, column, before, after, kind = site
+    line = text_lines[number - 1]
+    occurrence = line[:column].count(before)
+    key = f"{seed}\0{path}\0{line.strip()}\0{occurrence}\0{before}\0{after}\0{kind}"
+    return hashlib.sha256(key.encode()).hexdigest()
+
+
 def describe(site, text_lines):
     path, number, column, before, after, kind = site
     line = text_lines[number - 1]
@@ -243,10 +255,6 @@ def main():
     sites = all_sites(top, files)
     if not sites:
         sys.exit("no mutation sites in " + " ".join(args.files))
-    order = list(range(len(sites)))
-    random.Random(args.seed).shuffle(order)
-    print(f"{len(files)} files, {len(sites)} sites; seed {args.seed}, {args.count} mutants", flush=True)
-
     texts = {}
 
     def lines_of(path):
@@ -254,6 +262,9 @@ def main():
             with open(os.path.join(top, path), encoding="utf-8") as handle:
                 texts[path] = handle.read().split("\n")
         return texts[path]
+
+    order = sorted(range(len(sites)), key=lambda i: rank(args.seed, sites[i], lines_of(sites[i][0])))
+    print(f"{len(files)} files, {len(sites)} sites; seed {args.seed}, {args.count} mutants", flush=True)
 
     if args.list:
         for index in order[:args.count]:
