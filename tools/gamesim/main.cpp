@@ -4,6 +4,8 @@
 //   tarvex-gamesim <xplane|dcs|condor2> [--host 127.0.0.1] [--port N]
 //                  [--rate HZ] [--seconds S] [--flight-seconds S]
 //                  [--process-name NAME] [--quiet]
+//
+// The server games (MSFS 2020/2024, NoLimits 2) are in server_main.cpp.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,8 @@
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
+#include "shared_memory_sim.h"
+#include "servers.h"
 #include "wire_formats.h"
 
 namespace {
@@ -33,13 +37,15 @@ const Game kGames[] = {
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tarvex-gamesim <xplane|dcs|condor2> [options]\n"
+               "       tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
                "  --host A.B.C.D         where to send (default 127.0.0.1)\n"
                "  --port N               UDP port (default: the game's, 4321 / 4124 / 55278)\n"
                "  --rate HZ              datagrams per second (default: the game's, 30 / 50 / 25)\n"
                "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
                "  --flight-seconds S     length of one flight, repeated (default 120)\n"
                "  --process-name NAME    run as a process whose executable is named NAME\n"
-               "  --quiet                no status line\n");
+               "  --quiet                no status line\n"
+               "       tarvex-gamesim <msfs2020|msfs2024|nolimits2> [options]: see --help there\n");
 }
 
 bool parseAddress(const char* text, std::uint32_t& address) {
@@ -66,6 +72,8 @@ int main(int argc, char** argv) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  if (gamesim::isSharedMemoryGame(argv[1])) return gamesim::runSharedMemoryGame(argc, argv);
+  if (gamesim::isServerGame(argv[1])) return gamesim::runServerGame(argc, argv);
   const Game* game = nullptr;
   for (const Game& g : kGames) {
     if (std::strcmp(argv[1], g.name) == 0) game = &g;
