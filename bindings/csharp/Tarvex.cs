@@ -269,15 +269,21 @@ namespace Tarvex
     public static class Snapshots
     {
         // One row per active cycle, 23 values (one per axis).
-        public static double[][] DrainCalculation() { return Drain(Native.GetCalculationSnapshots, Library.AxisCount); }
+        public static double[][] DrainCalculation()
+        {
+            return Drain(Native.GetCalculationSnapshots, Native.FreeCalculationSnapshots, Library.AxisCount);
+        }
         // One row per active cycle, the 43 channels.
-        public static double[][] DrainAcceleration() { return Drain(Native.GetAccelerationSnapshots, Library.ChannelCount); }
+        public static double[][] DrainAcceleration()
+        {
+            return Drain(Native.GetAccelerationSnapshots, Native.FreeAccelerationSnapshots, Library.ChannelCount);
+        }
         // The last calculation snapshot.
         public static double[] Position() { return Library.Copy(Native.GetPositionSnapshot(), Library.AxisCount); }
 
         delegate IntPtr Getter(out int count);
 
-        static double[][] Drain(Getter get, int width)
+        static double[][] Drain(Getter get, Action<IntPtr> free, int width)
         {
             int count;
             IntPtr block = get(out count);
@@ -294,8 +300,7 @@ namespace Tarvex
             }
             finally
             {
-                // Both exports are one function; each block goes back to the library.
-                Native.FreeCalculationSnapshots(block);
+                free(block);  // null is accepted
             }
         }
     }

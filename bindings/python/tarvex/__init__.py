@@ -278,7 +278,7 @@ class Tarvex:
         return data[: count.value] if data else []
 
     # --- snapshots -------------------------------------------------------------
-    def _drain(self, get, width):
+    def _drain(self, get, free, width):
         count = c_int(0)
         block = get(ctypes.byref(count))
         try:
@@ -287,16 +287,16 @@ class Tarvex:
             values = block[: count.value * width]
             return [values[k * width:(k + 1) * width] for k in range(count.value)]
         finally:
-            # Both exports are one function; each block goes back to the library.
-            self.native.FreeCalculationSnapshots(ctypes.cast(block, c_void_p))
+            free(ctypes.cast(block, c_void_p))  # null is accepted
 
     def drain_calculation(self):
         """The records since the last drain, oldest first: 23 values (one per axis)."""
-        return self._drain(self.native.GetCalculationSnapshots, AXIS_COUNT)
+        return self._drain(self.native.GetCalculationSnapshots, self.native.FreeCalculationSnapshots, AXIS_COUNT)
 
     def drain_acceleration(self):
         """The records since the last drain, oldest first: the 43 channels."""
-        return self._drain(self.native.GetAccelerationSnapshots, CHANNEL_COUNT)
+        return self._drain(self.native.GetAccelerationSnapshots, self.native.FreeAccelerationSnapshots,
+                           CHANNEL_COUNT)
 
     def position(self):
         """The last calculation snapshot."""
