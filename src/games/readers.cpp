@@ -2,6 +2,7 @@
 
 #include "games/flight_sim_readers.h"
 #include "games/game_sources.h"
+#include "games/racing_udp_readers.h"
 
 namespace tarvex {
 
@@ -14,6 +15,11 @@ void installGameReaders(GameSources& sources) {
   sources.installReader(GameId::XPlane, std::make_unique<XPlaneReader>());
   sources.installReader(GameId::Dcs, std::make_unique<DcsReader>());
   sources.installReader(GameId::Condor2, std::make_unique<Condor2Reader>());
+  sources.installReader(GameId::DirtRally2, std::make_unique<DirtRally2Reader>());
+  sources.installReader(GameId::F1, std::make_unique<F1Reader>());
+  sources.installReader(GameId::Wrc23, std::make_unique<WrcReader>());
+  sources.installReader(GameId::BeamNg, std::make_unique<BeamNgReader>());
+  sources.installReader(GameId::Lfs, std::make_unique<LfsReader>());
 }
 
 }  // namespace tarvex
