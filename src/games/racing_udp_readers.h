@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "common/clock.h"
 #include "games/detection.h"
 #include "games/game_sources.h"
 #include "games/udp_receiver.h"
@@ -53,7 +54,8 @@ class UdpRacingReader : public GameReader {
  public:
   static constexpr int kMaxDatagramsPerCall = 256;
 
-  explicit UdpRacingReader(std::uint16_t port) noexcept : port(port) {}
+  explicit UdpRacingReader(std::uint16_t port, Clock& clock = systemClock()) noexcept
+      : GameReader(clock), port(port) {}
 
   bool detect() override { return receiver.probe(port) == 1; }
   bool open() override;
@@ -118,7 +120,8 @@ class F1Reader final : public UdpRacingReader {
 class WrcReader final : public UdpRacingReader {
  public:
   static constexpr std::uint16_t kPort = 20788;
-  explicit WrcReader(std::uint16_t port = kPort) noexcept : UdpRacingReader(port) {}
+  explicit WrcReader(std::uint16_t port = kPort, Clock& clock = systemClock()) noexcept
+      : UdpRacingReader(port, clock) {}
   int readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept override;
 
  protected:
