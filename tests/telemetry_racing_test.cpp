@@ -240,11 +240,12 @@ TEST_F(TelemetryRacing, DirtRally2RecordedRunIsConsistent) {
   }
   EXPECT_GT(agree / total, 0.75);  // slides and bumps aside
   // Packet 0 against its notes: heading 70.84 deg anticlockwise (so -70.84
-  // clockwise), nose up 1.31 deg, right side down about 7.28 deg.
+  // clockwise), nose up 1.31 deg, right side down about 7.28 deg (roll
+  // counts left side down).
   ASSERT_EQ(reader.consume(all.data(), 264, r), 1);
   EXPECT_NEAR(r.channels[ch::yaw_position], -70.84, 0.01);
   EXPECT_NEAR(r.channels[ch::pitch_position], 1.31, 0.01);
-  EXPECT_NEAR(r.channels[ch::roll_position], 7.28, 0.05);
+  EXPECT_NEAR(r.channels[ch::roll_position], -7.28, 0.05);
   EXPECT_NEAR(r.channels[ch::lateral_accel], 0.739 * kG, 1e-3);
   EXPECT_NEAR(r.channels[ch::longitu_accel], 0.456031 * kG, 1e-4);
 }
@@ -313,7 +314,7 @@ TEST_F(TelemetryRacing, WrcAnglesFromTheCarsAxes) {
     const Bytes d = wrcPacket(k.heading, k.pitch, k.roll);
     ASSERT_EQ(reader.consume(d.data(), 121, r), 1) << k.what;
     EXPECT_NEAR(r.channels[ch::pitch_position], k.pitch, 1e-4) << k.what;
-    EXPECT_NEAR(r.channels[ch::roll_position], k.roll, 1e-4) << k.what;
+    EXPECT_NEAR(r.channels[ch::roll_position], -k.roll, 1e-4) << k.what;  // left side down
     EXPECT_NEAR(r.channels[ch::yaw_position], k.heading, 1e-4) << k.what;
   }
 }

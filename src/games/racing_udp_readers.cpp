@@ -108,7 +108,7 @@ int DirtRally2Reader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexc
     axes.up = cross(axes.right, axes.forward);
     const Vec3 worldUp{0, 1, 0};
     c[ch::pitch_position] = deg(pitchOf(axes, worldUp));
-    c[ch::roll_position] = deg(rollOf(axes, worldUp));
+    c[ch::roll_position] = -deg(rollOf(axes, worldUp));  // left side down
     // Heading clockwise seen from above: the world is right-handed with Y
     // up, so a car facing +Z has its right side towards -X.
     c[ch::yaw_position] = deg(std::atan2(-axes.forward.x, axes.forward.z));
@@ -242,7 +242,7 @@ int WrcReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
   c[ch::longitu_accel] = a.y;
   c[ch::vertica_accel] = a.z;
   const double yaw = wrcDeg(std::atan2(-axes.forward.x, axes.forward.z));  // clockwise from above
-  const double roll = wrcDeg(rollOf(axes, worldUp));
+  const double roll = -wrcDeg(rollOf(axes, worldUp));  // left side down
   const double pitch = wrcDeg(pitchOf(axes, worldUp));
   c[ch::yaw_position] = yaw;
   c[ch::roll_position] = roll;

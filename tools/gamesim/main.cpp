@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
+#include "replay.h"
 #include "wire_formats.h"
 
 namespace {
@@ -39,7 +40,8 @@ void usage(std::FILE* out) {
                "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
                "  --flight-seconds S     length of one flight, repeated (default 120)\n"
                "  --process-name NAME    run as a process whose executable is named NAME\n"
-               "  --quiet                no status line\n");
+               "  --quiet                no status line\n"
+               "       tarvex-gamesim replay FILE [options]   (a pcap/pcapng capture; replay --help)\n");
 }
 
 bool parseAddress(const char* text, std::uint32_t& address) {
@@ -62,6 +64,7 @@ bool parseNumber(const char* text, double& value) {
 int main(int argc, char** argv) {
   gamesim::installStopHandler();
   gamesim::removeOwnCopy();
+  if (argc >= 2 && std::strcmp(argv[1], "replay") == 0) return gamesim::replayMain(argc, argv);
   if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
