@@ -161,7 +161,7 @@ def describe(site, text_lines):
 def run(cmd, cwd, timeout):
     try:
         result = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                text=True, timeout=timeout)
+                                text=True, errors="replace", timeout=timeout)
         return result.returncode, result.stdout
     except subprocess.TimeoutExpired as e:
         out = e.stdout or ""

@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "fakes.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {
@@ -18,16 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeGame;
 
-// Waits until `done` holds, for at most 10 s.
-template <class Condition>
-bool eventually(Condition done) {
-  const auto until = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using testing::waitUntil;
 
 class CycleThread : public ::testing::Test {
  protected:
@@ -53,7 +45,7 @@ TEST_F(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequest) {
   engine.setMotionSystemReady(1);
   engine.startCycleThread();
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return game->reads >= 20; }));
+  ASSERT_TRUE(waitUntil([&] { return game->reads >= 20; }));
   engine.stopCycleThread();
   EXPECT_EQ(engine.cycleRunning, 0);
   EXPECT_EQ(engine.sourceOpen, 0);
@@ -71,7 +63,7 @@ TEST_F(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequest) {
 TEST_F(CycleThread, StopWhileSearchingReturns) {
   game->running = false;
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return game->detects >= 3; }));
+  ASSERT_TRUE(waitUntil([&] { return game->detects >= 3; }));
   engine.stopCycleThread();
   const int detects = game->detects;
   std::this_thread::sleep_for(20ms);
@@ -80,13 +72,13 @@ TEST_F(CycleThread, StopWhileSearchingReturns) {
 
 TEST_F(CycleThread, ARestartDetectsAfreshAndPacesPreciselyAgain) {
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return engine.sourceOpen == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return engine.sourceOpen == 1; }));
   engine.stopCycleThread();
   EXPECT_EQ(engine.gameId(), 0) << "stopping leaves the game flagged";
   engine.setTimerPrecision(0);
 
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return game->opens == 2; }));
+  ASSERT_TRUE(waitUntil([&] { return game->opens == 2; }));
   EXPECT_EQ(game->closes, 1) << "the start's reset closes the game left flagged";
   EXPECT_EQ(engine.cycleStopwatch.precise, 1);
 }

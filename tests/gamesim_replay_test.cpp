@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/sockets.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

@@ -6,12 +6,7 @@
 #include <gtest/gtest.h>
 
 #if defined(__linux__)
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,8 +22,7 @@
 #include "engine/engine.h"
 #include "fakes.h"
 #include "link_support.h"
-
-extern char** environ;
+#include "support.h"
 
 namespace tarvex {
 namespace {
@@ -36,98 +30,22 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Bytes;
 
-template <class Condition>
-bool eventually(Condition done, std::chrono::milliseconds limit = 10s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(2ms);
+using testing::waitUntil;
+
+// "stats frames=N bad=M ..." of the controller emulator, as numbers.
+std::map<std::string, double> controllerStats(testing::Child& controller) {
+  controller.send("stats");
+  std::map<std::string, double> values;
+  const std::string line = controller.line("stats ");
+  std::size_t pos = 6;
+  while (pos < line.size()) {
+    const std::size_t eq = line.find('=', pos), space = line.find(' ', pos);
+    if (eq == std::string::npos) break;
+    values[line.substr(pos, eq - pos)] = std::atof(line.c_str() + eq + 1);
+    pos = space == std::string::npos ? line.size() : space + 1;
   }
-  return true;
+  return values;
 }
-
-// tarvex-controller as a child process, its standard input and output piped.
-class Controller {
- public:
-  Controller(const std::string& link, const std::string& record) {
-    int in[2], out[2];
-    EXPECT_EQ(pipe(in), 0);
-    EXPECT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string program = TARVEX_CONTROLLER;
-    std::vector<std::string> args = {program, "--link", link, "--record", record, "--stats-ms", "0"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-    fcntl(output_, F_SETFL, O_NONBLOCK);
-  }
-  ~Controller() {
-    command("quit");
-    int status = 0;
-    if (!eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 3s)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-    }
-    close(input_);
-    close(output_);
-  }
-
-  void command(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!write(input_, text.data(), text.size());
-  }
-
-  // The next output line that starts with `prefix`, waiting up to 10 s.
-  std::string lineStarting(const std::string& prefix) {
-    std::string found;
-    eventually([&] {
-      char chunk[4096];
-      const ssize_t n = read(output_, chunk, sizeof chunk);
-      if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
-      for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
-        const std::string line = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        if (line.rfind(prefix, 0) == 0) {
-          found = line;
-          return true;
-        }
-      }
-      return false;
-    });
-    return found;
-  }
-
-  // "stats frames=N bad=M ..." as numbers.
-  std::map<std::string, double> stats() {
-    command("stats");
-    std::map<std::string, double> values;
-    const std::string line = lineStarting("stats ");
-    std::size_t pos = 6;
-    while (pos < line.size()) {
-      const std::size_t eq = line.find('=', pos), space = line.find(' ', pos);
-      if (eq == std::string::npos) break;
-      values[line.substr(pos, eq - pos)] = std::atof(line.c_str() + eq + 1);
-      pos = space == std::string::npos ? line.size() : space + 1;
-    }
-    return values;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int input_ = -1, output_ = -1;
-  std::string pending_;
-};
 
 class EndToEnd : public ::testing::Test {
  protected:
@@ -140,8 +58,12 @@ class EndToEnd : public ::testing::Test {
     setenv("TARVEX_SYSFS_ROOT", (tmp + "/sys").c_str(), 1);
     setenv("TARVEX_COM_MAP", ("COM9=" + tmp + "/com9,0403:6001").c_str(), 1);
     deviceLink().flags.autoconnect = 0;  // each case says how it connects
-    controller = std::make_unique<Controller>(tmp + "/com9", tmp + "/record.txt");
-    EXPECT_FALSE(controller->lineStarting("pty ").empty());
+    testing::ChildOptions piped;
+    piped.pipes = true;
+    controller = std::make_unique<testing::Child>(
+        testing::siblingProgram("tarvex-controller"),
+        std::vector<std::string>{"--link", tmp + "/com9", "--record", tmp + "/record.txt", "--stats-ms", "0"}, piped);
+    EXPECT_FALSE(controller->line("pty ").empty());
 
     auto g = std::make_unique<testing::FakeGame>();
     g->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n % 100; };
@@ -157,11 +79,11 @@ class EndToEnd : public ::testing::Test {
   }
   void startLink() {
     loop = std::thread([] { runLinkThread(deviceLink()); });
-    ASSERT_TRUE(eventually([] { return deviceLink().flags.linkRunning.load() == 1; }));
+    ASSERT_TRUE(waitUntil([] { return deviceLink().flags.linkRunning.load() == 1; }));
   }
 
   std::string tmp;
-  std::unique_ptr<Controller> controller;
+  std::unique_ptr<testing::Child> controller;
   Engine engine{systemClock(), false};
   std::thread loop;
 };
@@ -178,16 +100,16 @@ TEST_F(EndToEnd, OutputFramesReachTheControllerAndAnswersComeBack) {
 
   engine.setMotionSystemReady(1);
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return controller->stats()["frames"] >= 200; }));
-  ASSERT_TRUE(eventually([&] { return link.flags.serialLive.load() == 1; })) << "the version report made it live";
+  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= 200; }));
+  ASSERT_TRUE(waitUntil([&] { return link.flags.serialLive.load() == 1; })) << "the version report made it live";
   EXPECT_EQ(versionAtLeast328.load(), 1);
 
-  controller->command("f8");
-  controller->command("fe 01 02 03");
-  controller->command("fa 1200 reverse");
+  controller->send("f8");
+  controller->send("fe 01 02 03");
+  controller->send("fa 1200 reverse");
   std::vector<unsigned> lengths;
   std::uint8_t buffer[4096];
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(waitUntil([&] {
     if (unsigned n = link.readMessage(buffer)) {
       if (buffer[0] != 0xF9) lengths.push_back(n);  // identification and version answers
     }
@@ -197,7 +119,7 @@ TEST_F(EndToEnd, OutputFramesReachTheControllerAndAnswersComeBack) {
 
   engine.stopCycleThread();
   std::this_thread::sleep_for(50ms);
-  const auto stats = controller->stats();
+  const auto stats = controllerStats(*controller);
   EXPECT_EQ(stats.at("bad"), 0);
   EXPECT_GE(stats.at("frames"), 200);
   EXPECT_GT(link.linkStopwatch.lastLapMs(), 0.0);
@@ -223,24 +145,24 @@ TEST_F(EndToEnd, AControllerThatGoesAwayIsFoundAgain) {
   link.flags.autoconnect = 1;
   ::testing::internal::CaptureStdout();
   startLink();
-  ASSERT_TRUE(eventually([&] { return link.flags.serialConnected.load() == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 1; }));
   engine.setMotionSystemReady(1);
   engine.startCycleThread();
-  ASSERT_TRUE(eventually([&] { return controller->stats()["frames"] >= 100; }));
+  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= 100; }));
 
-  controller->command("hangup 300");
-  ASSERT_FALSE(controller->lineStarting("hangup").empty());
-  ASSERT_TRUE(eventually([&] { return link.flags.serialConnected.load() == 0; }));
-  ASSERT_FALSE(controller->lineStarting("pty ").empty());
-  ASSERT_TRUE(eventually([&] { return link.flags.serialConnected.load() == 1; }, 20s)) << "found again";
-  const double before = controller->stats()["frames"];
-  ASSERT_TRUE(eventually([&] { return controller->stats()["frames"] >= before + 100; }));
+  controller->send("hangup 300");
+  ASSERT_FALSE(controller->line("hangup").empty());
+  ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 0; }));
+  ASSERT_FALSE(controller->line("pty ").empty());
+  ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 1; }, 20s)) << "found again";
+  const double before = controllerStats(*controller)["frames"];
+  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= before + 100; }));
   engine.stopCycleThread();
   stopLinkThread(link);
   loop.join();
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find(" Serial Exception Error: "), std::string::npos) << out;
-  EXPECT_EQ(controller->stats().at("bad"), 0) << "no corrupted frame";
+  EXPECT_EQ(controllerStats(*controller).at("bad"), 0) << "no corrupted frame";
   EXPECT_EQ(link.flags.linkStopped.load(), 1);
   EXPECT_FALSE(link.port.isOpen());
 }

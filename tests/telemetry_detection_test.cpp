@@ -16,7 +16,7 @@
 #include "games/simconnect/simconnect_client.h"
 #include "platform/clock.h"
 #include "platform/process_list.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {
@@ -193,10 +193,12 @@ TEST_F(TelemetryDetection, AWindowsProgramUnderWineIsFoundByItsWindowsName) {
   // argv[0]. The simulator started that way stands in for it.
   const std::string name = uniqueName("WineStyle");
   const std::string windowsPath = "C:\\Games\\Some Sim 12\\" + name;
-  testing::Child child(testing::programFolder() / "tarvex-gamesim",
+  testing::ChildOptions wineStyle;
+  wineStyle.argv0 = windowsPath;
+  testing::Child child(testing::siblingProgram("tarvex-gamesim"),
                        {"condor2", "--port", std::to_string(testing::freeUdpPort()), "--rate", "5",
                         "--seconds", "60", "--quiet"},
-                       {}, windowsPath);
+                       wineStyle);
   ASSERT_TRUE(child.started());
   EXPECT_TRUE(testing::waitUntil([&] { return platform::processRunning(name); }, std::chrono::seconds(20)));
   EXPECT_FALSE(platform::processRunning("Some Sim 12\\" + name));

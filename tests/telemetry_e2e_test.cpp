@@ -14,7 +14,7 @@
 #include "games/gravity_split.h"
 #include "platform/clock.h"
 #include "platform/process_list.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

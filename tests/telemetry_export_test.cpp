@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "tarvex_api.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/diagnostic_log.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {
@@ -162,12 +162,12 @@ TEST_F(TelemetryLog, AnotherProcessAppendsToTheSameFile) {
   const std::string marker = uniqueMarker("process");
   DiagnosticLog log;
   log.info(marker + " parent before");
-  std::vector<std::pair<std::string, std::string>> env = {{"TARVEX_LOG_CHILD", marker}};
+  testing::ChildOptions options;
+  options.env = {{"TARVEX_LOG_CHILD", marker}};
 #ifndef _WIN32
-  env.emplace_back("XDG_STATE_HOME", dir_.path().string());
+  options.env.emplace_back("XDG_STATE_HOME", dir_.path().string());
 #endif
-  testing::Child child(testing::programFile(),
-                       {"--gtest_filter=TelemetryLogChild.WriteLines"}, env);
+  testing::Child child(testing::programFile(), {"--gtest_filter=TelemetryLogChild.WriteLines"}, options);
   ASSERT_TRUE(child.started());
   for (int i = 0; i < 20; ++i) log.info(marker + " parent " + std::to_string(i));
   ASSERT_EQ(child.wait(std::chrono::seconds(60)), 0);

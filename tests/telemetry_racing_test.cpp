@@ -15,7 +15,7 @@
 
 #include "fakes.h"
 #include "games/racing_udp_readers.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

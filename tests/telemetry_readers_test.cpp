@@ -10,7 +10,7 @@
 
 #include "games/flight_sim_readers.h"
 #include "games/gravity_split.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "common/diagnostic_log.h"
 #include "games/udp_receiver.h"
-#include "telemetry_support.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {

@@ -1,8 +1,9 @@
-#include "telemetry_support.h"
+#include "support.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -79,8 +80,8 @@ std::wstring quoted(const std::wstring& arg) {
 }
 }  // namespace
 
-Child::Child(const fs::path& program, const std::vector<std::string>& args,
-             const std::vector<std::pair<std::string, std::string>>& env, const std::string&) {
+Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
+  const auto& env = options.env;
   std::wstring command = quoted(program.wstring());
   for (const std::string& a : args) command += L" " + quoted(fs::u8path(a).wstring());
   for (const auto& [k, v] : env) setEnv(k.c_str(), v);
@@ -115,24 +116,66 @@ void Child::kill() {
   handle_ = -1;
 }
 #else
-Child::Child(const fs::path& program, const std::vector<std::string>& args,
-             const std::vector<std::pair<std::string, std::string>>& env, const std::string& argv0) {
+Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
   std::vector<std::string> strings;
-  strings.push_back(argv0.empty() ? program.string() : argv0);
+  strings.push_back(options.argv0.empty() ? program.string() : options.argv0);
   strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& s : strings) argv.push_back(s.data());
   argv.push_back(nullptr);
   std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  for (const auto& [k, v] : options.env) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if (options.pipes && pipe(in) == 0 && pipe(out) == 0) {
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+  }
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0) {
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
     handle_ = pid;
   }
+  posix_spawn_file_actions_destroy(&actions);
+  if (in[0] != -1) {
+    close(in[0]);
+    close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+    fcntl(output_, F_SETFL, O_NONBLOCK);
+  }
+}
+
+void Child::send(const std::string& line) {
+  const std::string text = line + "\n";
+  if (input_ != -1) (void)!write(input_, text.data(), text.size());
+}
+
+std::string Child::line(const std::string& prefix, std::chrono::milliseconds timeout) {
+  std::string found;
+  waitUntil(
+      [&] {
+        char chunk[4096];
+        const ssize_t n = output_ != -1 ? read(output_, chunk, sizeof chunk) : 0;
+        if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
+        for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+          std::string line = pending_.substr(0, nl);
+          pending_.erase(0, nl + 1);
+          if (line.rfind(prefix, 0) == 0) {
+            found = std::move(line);
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout);
+  return found;
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
@@ -162,20 +205,30 @@ void Child::kill() {
 }
 #endif
 
-Child::~Child() { kill(); }
+Child::~Child() {
+  kill();
+#ifndef _WIN32
+  if (input_ != -1) close(input_);
+  if (output_ != -1) close(output_);
+#endif
+}
 
-Child::Child(Child&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+Child::Child(Child&& other) noexcept
+    : handle_(other.handle_), input_(other.input_), output_(other.output_), pending_(std::move(other.pending_)) {
+  other.handle_ = other.input_ = other.output_ = -1;
+}
 
 bool Child::started() const { return handle_ != -1; }
 
-Child startGamesim(const std::vector<std::string>& args) {
+fs::path siblingProgram(const std::string& name) {
 #ifdef _WIN32
-  const fs::path program = programFolder() / "tarvex-gamesim.exe";
+  return programFolder() / (name + ".exe");
 #else
-  const fs::path program = programFolder() / "tarvex-gamesim";
+  return programFolder() / name;
 #endif
-  return Child(program, args);
 }
+
+Child startGamesim(const std::vector<std::string>& args) { return Child(siblingProgram("tarvex-gamesim"), args); }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -1,5 +1,6 @@
-// Helpers of the telemetry tests: a private log folder, child processes (the
-// game simulator under a game's name), loopback senders and servers, and a
+// What every suite shares: a private log folder and temporary folders, child
+// processes (the game simulator under a game's name, the controller
+// emulator), waiting for a condition, loopback senders and servers, and a
 // lock that keeps the tests that use the games' real ports and process
 // names from running at the same time.
 #pragma once
@@ -39,14 +40,23 @@ void unsetEnv(const char* name);
 // (Linux: XDG_STATE_HOME; Windows keeps %APPDATA% of the Wine prefix).
 void useTestLogFolder();
 
+struct ChildOptions {
+  std::vector<std::pair<std::string, std::string>> env;
+  // Linux: what the child sees as its program name, when not empty (a
+  // Windows path, as Wine shows a Windows program's).
+  std::string argv0;
+  // Linux: standard input and output are pipes, for send() and line().
+  bool pipes = false;
+};
+
 // A child process, killed (if still running) and waited for on destruction.
 class Child {
  public:
+  using Options = ChildOptions;
+
   Child() = default;
-  // `argv0` (Linux): what the child sees as its program name, when not
-  // empty (a Windows path, as Wine shows a Windows program's).
   Child(const std::filesystem::path& program, const std::vector<std::string>& args,
-        const std::vector<std::pair<std::string, std::string>>& env = {}, const std::string& argv0 = {});
+        const Options& options = {});
   ~Child();
   Child(Child&& other) noexcept;
   Child& operator=(Child&&) = delete;
@@ -55,15 +65,29 @@ class Child {
   int wait(std::chrono::milliseconds timeout);
   void kill();
 
+  // With pipes: writes one line to the child's standard input.
+  void send(const std::string& line);
+  // With pipes: the next line of its output that starts with `prefix`
+  // (earlier lines are dropped), or "" when none comes within `timeout`.
+  std::string line(const std::string& prefix,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
  private:
   std::intptr_t handle_ = -1;  // pid on Linux, process handle on Windows
+  int input_ = -1;
+  int output_ = -1;
+  std::string pending_;
 };
+
+// A program built with the tests, in the same folder.
+std::filesystem::path siblingProgram(const std::string& name);
 
 // tarvex-gamesim with these arguments.
 Child startGamesim(const std::vector<std::string>& args);
 
 // Polls `condition` until it holds or `timeout` has passed.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Holds a loopback TCP port as a lock between test processes; waits for it.
 class GamePortsLock {
