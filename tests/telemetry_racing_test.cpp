@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -347,6 +348,36 @@ TEST_F(TelemetryRacing, WrcBodySpeedsAndAccelerations) {
     EXPECT_NEAR(c[ch::vertica_accel], k.vertical, 1e-4) << k.what;
     expectLoadsFromAccel(r, k.what);
   }
+}
+
+// The structure file players install makes the game send exactly what the
+// reader reads: its channels, at the sizes the game gives them (gear
+// numbers one byte, flags one byte, every other channel here a 4-byte
+// float), put the velocity at 61, the acceleration at 73 and the left, up
+// and forward vectors at 85, 97 and 109.
+TEST_F(TelemetryRacing, WrcStructureFileGivesTheReadersOffsets) {
+  std::ifstream in(testing::programFolder() / "captures" / "tarvex.json");
+  const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t packet = json.find("\"session_update\"");
+  ASSERT_NE(packet, std::string::npos);
+  const std::size_t open = json.find('[', packet), close = json.find(']', open);
+  std::map<std::string, std::size_t> offsets;
+  std::size_t offset = 0;
+  for (std::size_t q = json.find('"', open); q < close; q = json.find('"', q + 1)) {
+    const std::size_t end = json.find('"', q + 1);
+    const std::string name = json.substr(q + 1, end - q - 1);
+    offsets[name] = offset;
+    const bool oneByte = name.rfind("vehicle_gear_", 0) == 0 || name == "shiftlights_rpm_valid";
+    offset += oneByte ? 1 : 4;
+    q = end;
+  }
+  EXPECT_EQ(offsets.at("vehicle_velocity_x"), 61u);
+  EXPECT_EQ(offsets.at("vehicle_velocity_z"), 69u);
+  EXPECT_EQ(offsets.at("vehicle_acceleration_x"), 73u);
+  EXPECT_EQ(offsets.at("vehicle_left_direction_x"), 85u);
+  EXPECT_EQ(offsets.at("vehicle_up_direction_x"), 97u);
+  EXPECT_EQ(offsets.at("vehicle_forward_direction_x"), 109u);
+  EXPECT_EQ(offset, 121u);
 }
 
 TEST_F(TelemetryRacing, WrcRatesByDifference) {

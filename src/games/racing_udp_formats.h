@@ -134,7 +134,7 @@ static_assert(offsetof(DirtCustom96, yaw) == 84);
 
 // --- EA SPORTS WRC --------------------------------------------------------------
 
-// The packet of our structure file (tools/wrc/tarvex.json): the game sends
+// The packet of our structure file (share/wrc/tarvex.json): the game sends
 // the channels listed there, in that order, packed. Vectors are in world
 // axes: x left, y up, z forward.
 struct WrcTarvexPacket {

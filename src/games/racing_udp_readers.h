@@ -113,7 +113,7 @@ class F1Reader final : public UdpRacingReader {
   ProcessList* processes_;
 };
 
-// EA SPORTS WRC with our packet structure (tools/wrc/tarvex.json): body
+// EA SPORTS WRC with our packet structure (share/wrc/tarvex.json): body
 // speeds and accelerations from the world vectors and the car's axes,
 // angles from its forward and up axes, rates and angular accelerations by
 // difference with the previous frame.
