@@ -22,7 +22,7 @@
 #include "flight.h"
 #include "games/flight_sim_readers.h"
 #include "lap.h"
-#include "telemetry_support.h"
+#include "support.h"
 #include "wire_formats.h"
 
 namespace tarvex {

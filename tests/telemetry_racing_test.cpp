@@ -490,12 +490,14 @@ TEST_F(TelemetryRacing, LfsRecordedPacketAt272And280Bytes) {
     // up by p, its forward axis is (0, cos p, sin p), its up axis
     // (0, -sin p, cos p); its roll of -0.06 deg adds a little.
     const double p = 0.0169191, wy = -0.00862265, wz = -0.00505000, ay = 0.000219563, az = 0.00192251;
-    EXPECT_NEAR(c[ch::yaw_position], deg(-3.14476e-06), 1e-6) << size;
+    // Channels turn clockwise and count the left side down; the game's
+    // heading and roll the other way.
+    EXPECT_NEAR(c[ch::yaw_position], -deg(-3.14476e-06), 1e-6) << size;
     EXPECT_NEAR(c[ch::pitch_position], 0.969, 1e-3) << size;
-    EXPECT_NEAR(c[ch::roll_position], -0.059, 1e-3) << size;
+    EXPECT_NEAR(c[ch::roll_position], 0.059, 1e-3) << size;
     EXPECT_NEAR(c[ch::pitch_speed], deg(-0.0172002), 1e-3) << size;
-    EXPECT_NEAR(c[ch::roll_speed], deg(wy * std::cos(p) + wz * std::sin(p)), 2e-3) << size;
-    EXPECT_NEAR(c[ch::yaw_speed], deg(-wy * std::sin(p) + wz * std::cos(p)), 2e-3) << size;
+    EXPECT_NEAR(c[ch::roll_speed], -deg(wy * std::cos(p) + wz * std::sin(p)), 2e-3) << size;
+    EXPECT_NEAR(c[ch::yaw_speed], -deg(-wy * std::sin(p) + wz * std::cos(p)), 2e-3) << size;
     EXPECT_NEAR(c[ch::lateral_accel], 0.000292399, 5e-6) << size;
     EXPECT_NEAR(c[ch::longitu_accel], ay * std::cos(p) + az * std::sin(p), 5e-6) << size;
     EXPECT_NEAR(c[ch::vertica_accel], -ay * std::sin(p) + az * std::cos(p), 5e-6) << size;
@@ -519,7 +521,7 @@ TEST_F(TelemetryRacing, LfsWorldVectorsInTheCarsAxes) {
     const char* what;
     double heading, pitch, roll;  // deg
     V3 omega, accel;            // world: x east, y north, z up
-    double lateral, longitudinal, vertical, pitchRate, rollRate, yawRate;
+    double lateral, longitudinal, vertical, pitchRate, rollRate, yawRate;  // rates: the game's turns
   };
   const Case cases[] = {
       {"north, braking", 0, 0, 0, {0, 0, 0.5}, {0, -6, 0}, 0, -6, 0, 0, 0, deg(0.5)},
@@ -538,8 +540,9 @@ TEST_F(TelemetryRacing, LfsWorldVectorsInTheCarsAxes) {
     EXPECT_NEAR(c[ch::longitu_accel], k.longitudinal, 1e-5) << k.what;
     EXPECT_NEAR(c[ch::vertica_accel], k.vertical, 1e-5) << k.what;
     EXPECT_NEAR(c[ch::pitch_speed], k.pitchRate, 1e-4) << k.what;
-    EXPECT_NEAR(c[ch::roll_speed], k.rollRate, 1e-4) << k.what;
-    EXPECT_NEAR(c[ch::yaw_speed], k.yawRate, 1e-4) << k.what;
+    // The channels count roll left side down and yaw clockwise.
+    EXPECT_NEAR(c[ch::roll_speed], -k.rollRate, 1e-4) << k.what;
+    EXPECT_NEAR(c[ch::yaw_speed], -k.yawRate, 1e-4) << k.what;
   }
 }
 
@@ -562,7 +565,7 @@ TEST_F(TelemetryRacing, LfsWhichDatagramsAreDecoded) {
     GameDataRecord r = markedRecord();
     Datagrams feed(k.datagrams);
     EXPECT_EQ(reader.readFrom(feed, r), 1) << k.what;
-    EXPECT_EQ(std::abs(r.channels[ch::roll_position] - 5.0) < 1e-4, k.decoded) << k.what;
+    EXPECT_EQ(std::abs(r.channels[ch::roll_position] + 5.0) < 1e-4, k.decoded) << k.what;
   }
 }
 

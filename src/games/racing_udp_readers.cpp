@@ -340,16 +340,18 @@ int LfsReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
     const double pitch = in.f32(offsetof(P, pitch));
     const double roll = in.f32(offsetof(P, roll));
     double* c = record.channels;
-    c[ch::yaw_position] = deg(heading);
+    // The game's heading turns anticlockwise and its roll puts the right
+    // side down; the channels turn clockwise and put the left side down.
+    c[ch::yaw_position] = -deg(heading);
     c[ch::pitch_position] = deg(pitch);
-    c[ch::roll_position] = deg(roll);
+    c[ch::roll_position] = -deg(roll);
     // World vectors (X east, Y north, Z up) into the car's axes; heading 0
-    // faces north.
+    // faces north. The rates are right-hand turns about the car's axes.
     const CarAxes axes = carAxes(heading, pitch, roll, {1, 0, 0}, {0, 1, 0}, {0, 0, 1});
     const Vec3 w = axes.toCar(in.vec3(offsetof(P, angularVelocity)));
     c[ch::pitch_speed] = deg(w.x);
-    c[ch::roll_speed] = deg(w.y);
-    c[ch::yaw_speed] = deg(w.z);
+    c[ch::roll_speed] = -deg(w.y);
+    c[ch::yaw_speed] = -deg(w.z);
     const Vec3 a = axes.toCar(in.vec3(offsetof(P, acceleration)));
     c[ch::lateral_accel] = a.x;
     c[ch::longitu_accel] = a.y;
