@@ -50,7 +50,7 @@ TEST_P(RacingExports, TheLapMovesTheChannels) {
   ASSERT_GT(longitudinal, 0);
 
   t::GamePortsLock lock;
-  std::vector<std::string> args = {game.mode, "--rate", "120", "--lap-seconds", "4", "--seconds", "60", "--quiet"};
+  std::vector<std::string> args = {game.mode, "--rate", "120", "--lap-seconds", "3", "--seconds", "60", "--quiet"};
   if (game.processName != nullptr) args.insert(args.end(), {"--process-name", game.processName});
   t::Child sim = t::startGamesim(args);
   ASSERT_TRUE(sim.started());
@@ -67,7 +67,7 @@ TEST_P(RacingExports, TheLapMovesTheChannels) {
   ASSERT_NE(data, nullptr);
   double minLong = 1e9, maxLong = -1e9, minLat = 1e9, maxLat = -1e9, minYaw = 1e9, maxYaw = -1e9;
   double minLoad = 1e9, maxLoad = -1e9;
-  const auto end = std::chrono::steady_clock::now() + 4500ms;  // a whole lap
+  const auto end = std::chrono::steady_clock::now() + 3300ms;  // a whole lap
   while (std::chrono::steady_clock::now() < end) {
     minLong = std::min(minLong, data[longitudinal]);
     maxLong = std::max(maxLong, data[longitudinal]);
