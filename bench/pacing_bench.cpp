@@ -65,7 +65,7 @@ void BM_EngineActiveCycle(benchmark::State& state) {
     game->onRead = [](GameDataRecord& r, int n) {
       for (int c = 1; c <= 41; ++c) r.channels[c] = n * 0.001 * c;
     };
-    engine.sources.installReader(GameId::XPlane, std::move(game));
+    engine.installReader(GameId::XPlane, std::move(game));
     engine.setMotionSystemReady(1);
     std::thread loop([&] {
       engine.beginCycle();  // priorities and timer resolution as the thread takes them
@@ -74,7 +74,7 @@ void BM_EngineActiveCycle(benchmark::State& state) {
         const PassEnd end = engine.cyclePass();
         engine.pace(end);
         if (i > 0 && end == PassEnd::active)
-          laps.push_back(engine.cycleStopwatch.lastLapTicks / engine.cycleStopwatch.ticksPerUs);
+          laps.push_back(engine.motionDataTimeFrame() * 1000.0);
       }
     });
     loop.join();

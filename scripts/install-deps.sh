@@ -2,7 +2,7 @@
 # Installs the Debian packages the builds and tests need, when missing.
 #   install-deps.sh [linux|all]   (default: all, including the Windows cross build)
 set -e
-want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev"
+want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev python3"
 if [ "${1:-all}" = all ]; then
   want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev"
 fi

@@ -44,14 +44,6 @@ TEST(GameSources, EveryNameFitsTheCallersBuffer) {
   EXPECT_EQ(longest + 1, static_cast<std::size_t>(kGameNameCapacity));
 }
 
-TEST(GameSources, NothingFlaggedReadsAndClosesNothing) {
-  GameSources sources;
-  EXPECT_EQ(sources.readFrame(), 0);
-  EXPECT_EQ(sources.closeSource(), 0);
-  EXPECT_FALSE(sources.openSource());
-  EXPECT_FALSE(sources.detectGame());
-}
-
 TEST(GameSources, DetectionFlagsTheFirstGameFoundAndClearsTheOthers) {
   GameSources sources;
   auto xplane = std::make_unique<FakeGame>();

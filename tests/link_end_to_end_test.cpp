@@ -67,7 +67,7 @@ class EndToEnd : public ::testing::Test {
 
     auto g = std::make_unique<testing::FakeGame>();
     g->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n % 100; };
-    engine.sources.installReader(GameId::XPlane, std::move(g));
+    engine.installReader(GameId::XPlane, std::move(g));
     for (int k = 0; k < 6; ++k) engine.setRigDofLimit(k, -1.0, 1.0);
   }
   ~EndToEnd() override {

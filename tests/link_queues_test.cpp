@@ -10,6 +10,7 @@
 #include "device/device_link.h"
 #include "device/port_enumeration.h"
 #include "engine/engine.h"
+#include "fakes.h"
 #include "link_support.h"
 #include "platform/shared_memory.h"
 
@@ -238,16 +239,19 @@ TEST(SharedMemory, CreateOpenMapShare) {
   EXPECT_FALSE(platform::openSharedSection(name, 4096).valid()) << "gone with its last holder";
 }
 
-// The engine hands each output frame to the library's link.
-TEST(OutputFrameSend, PublishQueuesTheFrameOnTheLink) {
+// The engine hands each active cycle's output frame to the library's link.
+TEST(OutputFrameSend, ActiveCyclesQueueTheirFrameOnTheLink) {
   DeviceLink& link = deviceLink();
   link.flags.linkRunning = 1;
   link.flags.serialLive = 1;
-  auto owned = std::make_unique<Engine>(systemClock(), false);
-  Engine& engine = *owned;
+  testing::ManualClock clock;
+  Engine engine(clock, false, L"Local\\motionRigPose.queue-test");
+  engine.installReader(GameId::XPlane, std::make_unique<testing::FakeGame>());
+  engine.installFilterString(0, 0, "SETVALUE(VALUE;0.5)");
   engine.setRigDofLimit(0, -1.0, 1.0);
-  engine.record().finalCues[0] = 0.5;
-  engine.publishOutputs();
+  engine.cyclePass();  // opens the game
+  engine.setMotionSystemReady(1);
+  engine.cyclePass();
   Message sent;
   ASSERT_TRUE(link.serialSendQueue.pop(sent));
   ASSERT_EQ(sent.size(), 36u);
@@ -258,7 +262,7 @@ TEST(OutputFrameSend, PublishQueuesTheFrameOnTheLink) {
   EXPECT_EQ(sent[34], 0x0A);
   link.flags.linkRunning = 0;
   link.flags.serialLive = 0;
-  engine.publishOutputs();
+  engine.cyclePass();
   EXPECT_TRUE(link.serialSendQueue.empty()) << "refused without a link; the frame is still stored";
 }
 

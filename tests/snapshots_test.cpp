@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 
-#include "engine/engine.h"
-#include "fakes.h"
+#include "engine/snapshots.h"
 
 namespace tarvex {
 namespace {
@@ -44,34 +43,6 @@ TEST(SnapshotHistory, KeepsTheLast150OldestFirstAndDrainsThem) {
   ASSERT_EQ(count, 1);
   EXPECT_EQ(block[42], 9.0);
   std::free(block);
-}
-
-TEST(SnapshotHistory, RecordsTakeTheirValuesFromTheCycle) {
-  testing::ManualClock clock;
-  Engine engine(clock, false);
-  GameDataRecord& r = engine.record();
-  for (int i = 0; i < kAxisCount; ++i) {
-    r.finalCues[i] = 100.0 + i;
-    r.airCues[i] = 200.0 + i;
-  }
-  for (int c = 1; c < kChannelCount; ++c) r.channels[c] = c * 0.5;
-  engine.recordSnapshots();
-
-  int count = 0;
-  double* calc = engine.calculationHistory.drain(&count);
-  ASSERT_EQ(count, 1);
-  for (int i = 0; i < kAxisCount; ++i) {
-    const double expected = (i >= 11 && i <= 20) ? 200.0 + i : 100.0 + i;
-    EXPECT_EQ(calc[i], expected) << i;
-    EXPECT_EQ(engine.currentSnapshot[i], expected) << i;
-  }
-  std::free(calc);
-
-  double* accel = engine.accelerationHistory.drain(&count);
-  ASSERT_EQ(count, 1);
-  EXPECT_EQ(accel[0], 0.0);
-  EXPECT_EQ(accel[42], 21.0);
-  std::free(accel);
 }
 
 }  // namespace

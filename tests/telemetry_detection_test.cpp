@@ -55,26 +55,41 @@ class TelemetryDetection : public ::testing::Test {
   static void SetUpTestSuite() { testing::useTestLogFolder(); }
 };
 
-TEST_F(TelemetryDetection, AProbeWithoutDataFindsNothing) {
-  FakeProcessList processes({"X-Plane.exe"});
-  XPlaneReader reader(processes, testing::freeUdpPort());
-  EXPECT_FALSE(reader.detect());
-  // The probe comes first: without data the process is not even looked for.
-  EXPECT_TRUE(processes.asked.empty());
-}
-
-TEST_F(TelemetryDetection, XPlaneNeedsDataAndItsProcess) {
-  const std::uint16_t port = testing::freeUdpPort();
-  testing::UdpSender sender(port, someDatagram());
-  FakeProcessList without;
-  XPlaneReader notRunning(without, port);
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(notRunning.detect());
-  EXPECT_FALSE(without.asked.empty());
-  EXPECT_EQ(without.asked.front(), "X-Plane.exe");
-
-  FakeProcessList with({"X-Plane.exe"});
-  XPlaneReader running(with, port);
-  EXPECT_TRUE(testing::waitUntil([&] { return running.detect(); }, std::chrono::seconds(10)));
+// X-Plane needs data on its port and then its process; Condor only data.
+// The probe comes first: without data the process is not even looked for.
+TEST_F(TelemetryDetection, XPlaneAndCondorRules) {
+  struct Case {
+    const char* what;
+    GameId game;
+    std::set<std::string> processes;
+    bool sending, detected;
+    std::vector<std::string> asked;
+  };
+  const std::vector<Case> cases = {
+      {"X-Plane.exe without data", GameId::XPlane, {"X-Plane.exe"}, false, false, {}},
+      {"X-Plane data without the process", GameId::XPlane, {}, true, false, {"X-Plane.exe"}},
+      {"X-Plane.exe with data", GameId::XPlane, {"X-Plane.exe"}, true, true, {"X-Plane.exe"}},
+      {"Condor without data", GameId::Condor2, {}, false, false, {}},
+      {"Condor with data", GameId::Condor2, {}, true, true, {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::uint16_t port = testing::freeUdpPort();
+    std::unique_ptr<testing::UdpSender> sender;
+    if (k.sending) sender = std::make_unique<testing::UdpSender>(port, someDatagram());
+    FakeProcessList processes(k.processes);
+    std::unique_ptr<GameReader> reader;
+    if (k.game == GameId::XPlane) reader = std::make_unique<XPlaneReader>(processes, port);
+    else reader = std::make_unique<Condor2Reader>(port);
+    // A probe can miss a sender by bad luck; a few passes always see it.
+    bool found = false;
+    for (int i = 0; i < 20 && !found; ++i) {
+      processes.asked.clear();
+      found = reader->detect();
+    }
+    EXPECT_EQ(found, k.detected);
+    EXPECT_EQ(processes.asked, k.asked);
+  }
 }
 
 TEST_F(TelemetryDetection, TheFirstGameInPriorityOrderWins) {
@@ -132,14 +147,6 @@ TEST_F(TelemetryDetection, DcsRules) {
     EXPECT_EQ(found, k.detected) << k.what;
     EXPECT_EQ(processes.asked, k.asked) << k.what;
   }
-}
-
-TEST_F(TelemetryDetection, CondorNeedsOnlyData) {
-  const std::uint16_t port = testing::freeUdpPort();
-  Condor2Reader reader(port);
-  EXPECT_FALSE(reader.detect());
-  testing::UdpSender sender(port, someDatagram());
-  EXPECT_TRUE(testing::waitUntil([&] { return reader.detect(); }, std::chrono::seconds(10)));
 }
 
 TEST_F(TelemetryDetection, APassThatFindsNothingClearsEveryFlag) {
@@ -204,22 +211,6 @@ TEST_F(TelemetryDetection, AWindowsProgramUnderWineIsFoundByItsWindowsName) {
   EXPECT_FALSE(platform::processRunning("Some Sim 12\\" + name));
   EXPECT_FALSE(platform::processRunning(windowsPath));
 #endif
-}
-
-TEST_F(TelemetryDetection, AGameNameInOtherCapitalsIsNotDetected) {
-  testing::GamePortsLock lock;  // nobody else runs X-Plane.exe meanwhile
-  const std::uint16_t port = testing::freeUdpPort();
-  testing::Child child = testing::startGamesim({"xplane", "--port", std::to_string(port), "--rate", "250",
-                                                "--seconds", "60", "--process-name", "x-plane.exe", "--quiet"});
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(testing::waitUntil([] { return platform::processRunning("x-plane.exe"); }, std::chrono::seconds(20)));
-  XPlaneReader reader(systemProcessList(), port);
-  int probes = 0;
-  for (int i = 0; i < 30; ++i) {
-    EXPECT_FALSE(reader.detect());
-    probes += reader.receiver.received;
-  }
-  EXPECT_GT(probes, 0);  // the data was there; the name was not
 }
 
 // --- NoLimits 2 ------------------------------------------------------------

@@ -30,8 +30,7 @@ class TelemetryEndToEnd : public ::testing::Test {
 struct Seen {
   double minPitch = 1e9, maxPitch = -1e9, minRoll = 1e9, maxRoll = -1e9, maxSpeed = -1e9;
   double minSusp = 1e9, maxSusp = -1e9;
-  std::vector<int> contacts;  // groundContact, each change once
-  std::vector<int> profiles;  // activeProfile, each change once
+  std::vector<int> profiles;  // the active profile, each change once
   int frames = 0;
   int splitErrors = 0;
   double lastStepMs = 0;
@@ -58,16 +57,11 @@ bool gravityHolds(const GameDataRecord& r, bool loadsIncludeGravity) {
 // Drives the cycle pass by pass: until the game is open, then for `seconds`.
 Seen fly(Engine& e, GameId game, bool loadsIncludeGravity, double seconds) {
   Seen seen;
-  const bool opened = testing::waitUntil(
-      [&] {
-        e.cyclePass();
-        return e.sourceOpen.load() == 1;
-      },
-      std::chrono::seconds(30));
+  e.setMotionSystemReady(1);
+  const bool opened = testing::waitUntil([&] { return e.cyclePass() == PassEnd::active; }, std::chrono::seconds(30));
   EXPECT_TRUE(opened) << "the game was not detected";
   if (!opened) return seen;
   EXPECT_EQ(e.gameId(), static_cast<int>(game));
-  e.setMotionSystemReady(1);
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < end) {
     const double before = e.record().frameIntervalMs;
@@ -86,9 +80,8 @@ Seen fly(Engine& e, GameId game, bool loadsIncludeGravity, double seconds) {
     seen.minSusp = std::min(seen.minSusp, c[ch::fr_lft_susp_pos]);
     seen.maxSusp = std::max(seen.maxSusp, c[ch::fr_lft_susp_pos]);
     if (!gravityHolds(r, loadsIncludeGravity)) ++seen.splitErrors;
-    const int contact = e.sources.flaggedReader()->groundContact;
-    if (seen.contacts.empty() || seen.contacts.back() != contact) seen.contacts.push_back(contact);
-    const int profile = e.activeProfile;
+    // The game's ground contact selects the profile: 1 ground, 0 air.
+    const int profile = e.activeProfileNumber();
     if (seen.profiles.empty() || seen.profiles.back() != profile) seen.profiles.push_back(profile);
     seen.lastStepMs = r.gameStepMs;
   }
@@ -128,11 +121,8 @@ TEST_F(TelemetryEndToEnd, XPlaneFlightThroughTheEngine) {
   EXPECT_GT(seen.maxRoll, 20.0);   // right turn
   EXPECT_LT(seen.minRoll, -20.0);  // left turn
   EXPECT_GT(seen.maxSpeed, 100.0);
-  EXPECT_TRUE(tookOffAndLanded(seen.contacts)) << ::testing::PrintToString(seen.contacts);
-  // The engine's profile follows: ground profile on the runway, air profile aloft.
+  // Ground profile on the runway, air profile aloft.
   EXPECT_TRUE(tookOffAndLanded(seen.profiles)) << ::testing::PrintToString(seen.profiles);
-  engine->resetSource();
-  EXPECT_EQ(engine->gameId(), -1);
 }
 
 TEST_F(TelemetryEndToEnd, DcsFlightThroughTheEngine) {
@@ -153,7 +143,6 @@ TEST_F(TelemetryEndToEnd, DcsFlightThroughTheEngine) {
   // Model time moves with the frames; DCS reports no ground contact.
   EXPECT_GT(seen.lastStepMs, 0.0);
   EXPECT_LT(seen.lastStepMs, 100.0);
-  EXPECT_EQ(seen.contacts, std::vector<int>{0});
   EXPECT_EQ(seen.profiles, std::vector<int>{0});
 }
 
@@ -170,7 +159,7 @@ TEST_F(TelemetryEndToEnd, Condor2FlightThroughTheEngine) {
   EXPECT_GT(seen.maxRoll, 20.0);
   EXPECT_LT(seen.minRoll, -20.0);
   EXPECT_GT(seen.maxSpeed, 50.0);
-  EXPECT_EQ(seen.contacts, std::vector<int>{0});
+  EXPECT_EQ(seen.profiles, std::vector<int>{0});
 }
 
 TEST_F(TelemetryEndToEnd, DcsWithoutItsProcessIsNotDetected) {
@@ -178,8 +167,7 @@ TEST_F(TelemetryEndToEnd, DcsWithoutItsProcessIsNotDetected) {
   testing::Child sim = testing::startGamesim(simArgs("dcs", nullptr));
   ASSERT_TRUE(sim.started());
   auto engine = std::make_unique<Engine>();
-  for (int i = 0; i < 10; ++i) engine->cyclePass();
-  EXPECT_EQ(engine->sourceOpen.load(), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(engine->cyclePass(), PassEnd::searching);
   EXPECT_EQ(engine->gameId(), -1);
 }
 

@@ -81,13 +81,15 @@ TEST(TelemetryLogFormat, LineIsPrefixTimestampAndMessage) {
   EXPECT_EQ(formatLogLine("[INFO] [", t, "a\nb%s"), "[INFO] [2024-03-09 14:05:31] a\nb%s");
 }
 
-TEST_F(TelemetryLog, WritesInfoAndErrorLinesWithTheSystemsLineEnd) {
+TEST_F(TelemetryLog, InstancesWriteInfoAndErrorLinesWithTheSystemsLineEnd) {
+  // Two instances append to one file, line by line.
   const std::string marker = uniqueMarker("format");
   {
     DiagnosticLog log;
+    DiagnosticLog other;
     ASSERT_TRUE(log.isOpen());
     log.info(marker + " info");
-    log.error(marker + " error");
+    other.error(marker + " error");
     log.info(std::wstring(L"wide ") + std::wstring(marker.begin(), marker.end()));
   }
   const std::string bytes = readBytes(DiagnosticLog::filePath());
@@ -104,31 +106,6 @@ TEST_F(TelemetryLog, WritesInfoAndErrorLinesWithTheSystemsLineEnd) {
 #ifndef _WIN32
   EXPECT_EQ(bytes.find('\r'), std::string::npos);
 #endif
-}
-
-TEST_F(TelemetryLog, TheFileLiesInKinetraUnderTheApplicationDataFolder) {
-  const fs::path file = DiagnosticLog::filePath();
-  EXPECT_EQ(file.filename(), "errorlog.txt");
-  EXPECT_EQ(file.parent_path().filename(), "kinetra");
-#ifndef _WIN32
-  EXPECT_EQ(file.parent_path().parent_path(), dir_.path());
-#endif
-}
-
-TEST_F(TelemetryLog, TwoInstancesAppendToOneFileLineByLine) {
-  const std::string marker = uniqueMarker("two");
-  DiagnosticLog first;
-  DiagnosticLog second;
-  first.info(marker + " 1");
-  second.error(marker + " 2");
-  first.info(marker + " 3");
-  second.info(marker + " 4");
-  const auto lines = linesWith(readBytes(DiagnosticLog::filePath()), marker);
-  ASSERT_EQ(lines.size(), 4u);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(lines[i].find(marker + " " + std::to_string(i + 1) + kLineEnd), std::string::npos);
-  }
-  EXPECT_EQ(lines[1].rfind("[ERROR] [", 0), 0u);
 }
 
 TEST_F(TelemetryLog, LinesFromThreadsOfOneInstanceStayWhole) {
@@ -185,51 +162,58 @@ TEST_F(TelemetryLog, AnotherProcessAppendsToTheSameFile) {
 }
 
 #ifndef _WIN32
-std::string closedInstanceSays() {
-  ::testing::internal::CaptureStderr();
-  {
-    DiagnosticLog log;
-    EXPECT_FALSE(log.isOpen());
-    log.info("dropped");  // accepted, written nowhere
-    log.error("dropped");
-  }
-  return ::testing::internal::GetCapturedStderr();
-}
-
-TEST_F(TelemetryLog, NoApplicationDataFolder) {
-  testing::unsetEnv("XDG_STATE_HOME");
-  const char* home = std::getenv("HOME");
-  const std::string savedHome = home != nullptr ? home : "";
-  testing::unsetEnv("HOME");
-  EXPECT_EQ(closedInstanceSays(), "Failed to get APPDATA path\n");
-  if (!savedHome.empty()) testing::setEnv("HOME", savedHome);
-}
-
-TEST_F(TelemetryLog, AFileWhereTheFolderBelongs) {
-  std::ofstream(dir_.path() / "kinetra") << "not a folder";
-  EXPECT_EQ(closedInstanceSays(), "Failed to create log directory\n");
-}
-
-TEST_F(TelemetryLog, AFolderWhereTheFileBelongs) {
-  fs::create_directories(dir_.path() / "kinetra" / "errorlog.txt");
-  EXPECT_EQ(closedInstanceSays(), "Failed to open log file\n");
-}
-
-TEST_F(TelemetryLog, CreatesAMissingStateDirectory) {
+// Where the file lies: kinetra/errorlog.txt under the XDG state folder,
+// created when missing, or under HOME when the variable is not absolute;
+// and the one line on the error stream when it cannot be opened (the
+// instance then takes lines and writes them nowhere).
+TEST_F(TelemetryLog, WhereTheFileLiesAndWhyItMayNotOpen) {
+  const fs::path home = dir_.path() / "home";
   const fs::path state = dir_.path() / "deeper" / "state";
-  testing::setEnv("XDG_STATE_HOME", state.string());
-  DiagnosticLog log;
-  EXPECT_TRUE(log.isOpen());
-  EXPECT_TRUE(fs::is_regular_file(state / "kinetra" / "errorlog.txt"));
-}
-
-TEST_F(TelemetryLog, FallsBackToHomeWhenTheStateVariableIsRelative) {
-  testing::setEnv("XDG_STATE_HOME", "relative/state");
-  const char* home = std::getenv("HOME");
-  const std::string savedHome = home != nullptr ? home : "";
-  testing::setEnv("HOME", dir_.path().string());
-  EXPECT_EQ(DiagnosticLog::filePath(), dir_.path() / ".local" / "state" / "kinetra" / "errorlog.txt");
-  testing::setEnv("HOME", savedHome);
+  struct Case {
+    const char* what;
+    const char* xdg;  // "" unset; "state" the fresh folder above
+    bool withHome;
+    void (*prepare)(const fs::path& state);
+    fs::path file;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"a missing state folder is created", "state", true, nullptr, state / "kinetra" / "errorlog.txt", ""},
+      {"a relative variable falls back to HOME", "relative/state", true, nullptr,
+       home / ".local" / "state" / "kinetra" / "errorlog.txt", ""},
+      {"no folder at all", "", false, nullptr, {}, "Failed to get APPDATA path\n"},
+      {"a file where the folder belongs", "state", true,
+       [](const fs::path& s) { fs::create_directories(s), std::ofstream(s / "kinetra") << "not a folder"; }, {},
+       "Failed to create log directory\n"},
+      {"a folder where the file belongs", "state", true,
+       [](const fs::path& s) { fs::create_directories(s / "kinetra" / "errorlog.txt"); }, {},
+       "Failed to open log file\n"},
+  };
+  const char* savedHome = std::getenv("HOME");
+  const std::string saved = savedHome != nullptr ? savedHome : "";
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    fs::remove_all(dir_.path() / "deeper");
+    const std::string xdg = k.xdg;
+    if (xdg.empty()) testing::unsetEnv("XDG_STATE_HOME");
+    else testing::setEnv("XDG_STATE_HOME", xdg == "state" ? state.string() : xdg);
+    if (k.withHome) testing::setEnv("HOME", home.string());
+    else testing::unsetEnv("HOME");
+    if (k.prepare != nullptr) k.prepare(state);
+    ::testing::internal::CaptureStderr();
+    {
+      DiagnosticLog log;
+      EXPECT_EQ(log.isOpen(), !k.file.empty());
+      log.info("a line");
+      log.error("a line");
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), k.says);
+    if (!k.file.empty()) {
+      EXPECT_EQ(DiagnosticLog::filePath(), k.file);
+      EXPECT_TRUE(fs::is_regular_file(k.file));
+    }
+  }
+  testing::setEnv("HOME", saved);
 }
 #else
 TEST_F(TelemetryLog, FailureLines) {

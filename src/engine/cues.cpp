@@ -23,7 +23,7 @@ void Engine::selectProfile() noexcept {
   mixCues();
 
   if (transitionActive != 0) {
-    const double step = 2.0 / transitionDurationMs;
+    const double step = 2.0 / settings.transitionDurationMs;
     if (activeProfile == 0) {
       airWeight = airWeight + step;
       groundWeight = 1.0 - airWeight;
@@ -33,7 +33,7 @@ void Engine::selectProfile() noexcept {
     }
   }
   if (airWeight > 1.0 || groundWeight > 1.0) {
-    GameDataRecord& r = record();
+    GameDataRecord& r = sources.record;
     if (activeProfile == 0) {
       airWeight = 1.0;
       groundWeight = 0.0;
@@ -48,9 +48,9 @@ void Engine::selectProfile() noexcept {
 }
 
 void Engine::mixCues() noexcept {
-  GameDataRecord& r = record();
+  GameDataRecord& r = sources.record;
   auto evaluate = [&](MotionProfile& profile, const SlotBinding& binding, double weight) {
-    return evaluateSlot(profile, binding, weight, r, inputDofLimits);
+    return evaluateSlot(profile, binding, weight, r, settings.inputDofLimits);
   };
 
   // The belt: its four parts, weighted by the air profile's belt mix, make
@@ -58,24 +58,24 @@ void Engine::mixCues() noexcept {
   double beltMix = 0.0;
   for (std::size_t i = 0; i < beltPartWeightIndex.size(); ++i) {
     const SlotBinding& part = beltBindings[i];
-    r.airCues[part.slot] = evaluate(airProfile, part, 1.0);
-    beltMix += airProfile.beltMix[beltPartWeightIndex[i]] * r.airCues[part.slot];
+    r.airCues[part.slot] = evaluate(settings.airProfile, part, 1.0);
+    beltMix += settings.airProfile.beltMix[beltPartWeightIndex[i]] * r.airCues[part.slot];
   }
   r.channels[channel::belt_mix] = beltMix;
   const SlotBinding& belt = beltBindings.back();
-  r.airCues[belt.slot] = evaluate(airProfile, belt, 1.0);
+  r.airCues[belt.slot] = evaluate(settings.airProfile, belt, 1.0);
 
-  r.airCues[windBinding.slot] = evaluate(airProfile, windBinding, 1.0);
+  r.airCues[windBinding.slot] = evaluate(settings.airProfile, windBinding, 1.0);
   for (const SlotBinding& effect : effectBindings) {
-    r.airCues[effect.slot] = evaluate(airProfile, effect, 1.0);
+    r.airCues[effect.slot] = evaluate(settings.airProfile, effect, 1.0);
   }
   // Both profiles' degrees of freedom run every cycle, whatever their
   // weight, so that a transition starts from filters that kept up.
   const double air = airWeight;
   const double ground = groundWeight;
-  for (const SlotBinding& dof : dofBindings) r.airCues[dof.slot] = evaluate(airProfile, dof, air);
+  for (const SlotBinding& dof : dofBindings) r.airCues[dof.slot] = evaluate(settings.airProfile, dof, air);
   for (const SlotBinding& dof : dofBindings) {
-    r.groundCues[dof.slot] = evaluate(groundProfile, dof, ground);
+    r.groundCues[dof.slot] = evaluate(settings.groundProfile, dof, ground);
   }
 
   const double* a = r.airCues;
@@ -113,19 +113,19 @@ int Engine::installFilterString(int profileNumber, int slot, const char* formula
 void Engine::holdOutputs() noexcept {
   // Also called from host threads while the cycle runs.
   fade = 0.0;
-  GameDataRecord& r = record();
+  GameDataRecord& r = sources.record;
   for (int i = 0; i < kAxisCount; ++i) storeRelaxed(r.heldCues[i], loadRelaxed(r.finalCues[i]));
 }
 
 void Engine::applyFade() noexcept {
   const double f = fade;
   if (f >= 1.0) return;
-  GameDataRecord& r = record();
+  GameDataRecord& r = sources.record;
   for (int i = 0; i < kAxisCount; ++i) {
     const double held = loadRelaxed(r.heldCues[i]);
     storeRelaxed(r.finalCues[i], (loadRelaxed(r.finalCues[i]) - held) * f + held);
   }
-  const double next = f + cycleStopwatch.lastLapMs() * (1.0 / fadeDurationMs);
+  const double next = f + cycleStopwatch.lastLapMs() * (1.0 / settings.fadeDurationMs);
   fade = next > 1.0 ? 1.0 : next;
 }
 

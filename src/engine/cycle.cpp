@@ -147,7 +147,7 @@ void Engine::pace(PassEnd end) noexcept {
 }
 
 void Engine::detectFrozenData() noexcept {
-  GameDataRecord& r = record();
+  GameDataRecord& r = sources.record;
   bool same = true;
   for (int c = 0; c < kComparedChannels; ++c) {
     if (!(r.channels[c] == r.previousChannels[c])) same = false;

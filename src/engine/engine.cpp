@@ -6,8 +6,13 @@
 
 namespace tarvex {
 
-Engine::Engine(Clock& clock, bool installGames) : cycleStopwatch(clock) {
+Engine::Engine(Clock& clock, bool installGames, std::wstring rigPoseName)
+    : cycleStopwatch(clock), rigPoseName(std::move(rigPoseName)) {
   if (installGames) installGameReaders(sources);
+}
+
+void Engine::installReader(GameId id, std::unique_ptr<GameReader> reader) {
+  sources.installReader(id, std::move(reader));
 }
 
 Engine::~Engine() {
@@ -23,18 +28,18 @@ void Engine::gameName(char* buffer) const noexcept { sources.gameName(buffer); }
 
 MotionProfile* Engine::profile(int number) noexcept {
   switch (number) {
-    case 0: return &airProfile;
-    case 1: return &groundProfile;
+    case 0: return &settings.airProfile;
+    case 1: return &settings.groundProfile;
     default: return nullptr;
   }
 }
 
 void Engine::setFilterMotionCancel(double value) noexcept {
-  if (motionCancelActive.load() == 1) motionCancelFilter = value;
+  if (motionCancelActive.load() == 1) settings.motionCancelFilter = value;
 }
 
 void Engine::setGainMotionCancel(double value) noexcept {
-  if (motionCancelActive.load() == 1) motionCancelGain = value;
+  if (motionCancelActive.load() == 1) settings.motionCancelGain = value;
 }
 
 void Engine::setActiveAxis(int profileNumber, int axisNumber, bool on) noexcept {
@@ -52,18 +57,18 @@ void Engine::setBeltMix(int profileNumber, int index, double weight) noexcept {
 
 void Engine::setRigDofLimit(int dof, double min, double max) noexcept {
   if (static_cast<unsigned>(dof) >= kAxisCount) return;
-  rigDofLimits[dof].min = min;
-  rigDofLimits[dof].max = max;
+  settings.rigDofLimits[dof].min = min;
+  settings.rigDofLimits[dof].max = max;
 }
 
 void Engine::setInputDofLimit(int dof, double min, double max) noexcept {
   if (dof >= 0 && dof <= 7) {
-    inputDofLimits[dof].min = min;
-    inputDofLimits[dof].max = max;
+    settings.inputDofLimits[dof].min = min;
+    settings.inputDofLimits[dof].max = max;
   } else if (dof == 8 || dof == 9) {
     // The angle slots always take a full turn either way.
-    inputDofLimits[dof].min = -360.0;
-    inputDofLimits[dof].max = 360.0;
+    settings.inputDofLimits[dof].min = -360.0;
+    settings.inputDofLimits[dof].max = 360.0;
   }
 }
 
@@ -104,7 +109,7 @@ double Engine::motionDataTimeFrame() const noexcept {
 }
 
 double* Engine::cueArray(int which) noexcept {
-  GameDataRecord& r = record();
+  GameDataRecord& r = sources.record;
   switch (which) {
     case 0: return r.airCues;
     case 1: return r.groundCues;

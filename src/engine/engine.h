@@ -3,9 +3,10 @@
 //
 // Index
 //   - pass results and constants
-//   - Engine: construction and the process-wide accessor
-//   - what the exported functions do
-//   - the game-source cycle (cycle.cpp)
+//   - HostSettings: what hosts set through the exports
+//   - Engine: construction, the seams tests use, and the process-wide accessor
+//   - what the exported functions do (engine.cpp)
+//   - one pass of the game-source cycle and its pacing (cycle.cpp)
 //   - cues: profile selection, slot mixing, formulas, hold and fade (cues.cpp)
 //   - snapshots and the output frame (snapshots.cpp, output_frame.cpp)
 //   - the rig pose block for motion cancel (rig_pose.cpp)
@@ -14,6 +15,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,14 +44,37 @@ inline constexpr int kNoDataLimit = 1000;     // more cycles without a frame: dr
 inline constexpr int kFrozenDataLimit = 250;  // more unchanged cycles: hold
 inline constexpr int kComparedChannels = 23;  // channels 0..22 tell frozen data
 
+// Everything a host sets through the exports. Each value is stored whole
+// without a lock; the cycle reads it when it next needs it.
+struct HostSettings {
+  MotionProfile airProfile{"Profil AIR"};
+  MotionProfile groundProfile{"Profil GROUND"};
+  MotionProfile transitionProfile{"Transition"};  // built and kept, addressed by nothing
+  DofLimits rigDofLimits;    // clamp of the six rig outputs in the output frame
+  DofLimits inputDofLimits;  // clamp of slot inputs
+  Relaxed<double> motionCancelFilter{60.0};
+  Relaxed<double> motionCancelGain{1.0};
+  Relaxed<double> fadeDurationMs{4000.0};
+  Relaxed<double> transitionDurationMs{200.0};
+};
+
 class Engine {
  public:
-  // `clock` paces the cycle; tests pass a manual one. With `installGames`
-  // false no game reader is installed, so tests can install their own.
-  explicit Engine(Clock& clock = systemClock(), bool installGames = true);
+  static constexpr const wchar_t* kRigPoseName = L"Local\\motionRigPose";
+  static constexpr std::size_t kRigPoseSize = 512;
+
+  // The seams: `clock` paces the cycle (tests pass a manual one); with
+  // `installGames` false no game reader is installed, so tests install their
+  // own with installReader; `rigPoseName` names the motion-cancel block
+  // (tests give each process its own).
+  explicit Engine(Clock& clock = systemClock(), bool installGames = true,
+                  std::wstring rigPoseName = kRigPoseName);
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
+
+  // Installs (or with null removes) the reader of one game.
+  void installReader(GameId id, std::unique_ptr<GameReader> reader);
 
   // --- what the exported functions do ------------------------------------
   void startCycleThread();
@@ -69,18 +94,25 @@ class Engine {
   // slot (0..22) exist, installs it in the slot: 1, else 0. Holds the outputs
   // and suspends the output stage until a formula is installed.
   int installFilterString(int profile, int slot, const char* formula);
+  int activeProfileNumber() const noexcept { return activeProfile; }
   double transitionStatus() const noexcept;
   double airTransitionStatus() const noexcept;
   double groundTransitionStatus() const noexcept;
   double gameTimeFrame() const noexcept { return loadRelaxed(sources.record.frameIntervalMs); }
   double motionDataTimeFrame() const noexcept;
+  // The 43 channels, handed to hosts.
+  double* channelData() noexcept { return sources.record.channels; }
   // which: 0 air, 1 ground, 2 final, 3 held cues; null for anything else.
   double* cueArray(int which) noexcept;
   void copyOutputFrame(std::uint8_t* buffer) const noexcept;
+  // The histories' records, oldest first, in a block freed with std::free.
+  double* drainCalculationSnapshots(int* count) noexcept { return calculationHistory.drain(count); }
+  double* drainAccelerationSnapshots(int* count) noexcept { return accelerationHistory.drain(count); }
+  const double* positionSnapshot() const noexcept { return currentSnapshot.data(); }
+  // The record the cycle writes: timings, channels and the cue arrays.
+  const GameDataRecord& record() const noexcept { return sources.record; }
 
-  // --- the game-source cycle ---------------------------------------------
-  // The thread body: start, passes until cycleRunning is 0, end.
-  void runCycle();
+  // --- the game-source cycle, one pass at a time --------------------------
   // Thread start: timer resolution, priorities, precise pacing, a reset,
   // no game flagged, the first lap started.
   void beginCycle();
@@ -88,10 +120,15 @@ class Engine {
   PassEnd cyclePass();
   // The sleeps and pacing that follow a pass.
   void pace(PassEnd end) noexcept;
+
+ private:
+  // The thread body: start, passes until cycleRunning is 0, end.
+  void runCycle();
   // Drops the current source and returns to the waiting state.
   void resetSource();
+  void stopCycleAtUnload() noexcept;
+  MotionProfile* profile(int number) noexcept;
 
-  // --- cues ----------------------------------------------------------------
   void selectProfile() noexcept;
   void mixCues() noexcept;
   void holdOutputs() noexcept;
@@ -100,18 +137,14 @@ class Engine {
   void recordSnapshots() noexcept;
   void publishOutputs() noexcept;
 
-  // --- rig pose (rig_pose.cpp) ------------------------------------------------
-  // Creates or opens "Local\motionRigPose" and maps it, unless it is mapped.
+  // Creates or opens the rig pose block and maps it, unless it is mapped.
   void openRigPose();
   void closeRigPose() noexcept;
   // Smooths the six degrees of freedom into the block while motion cancel is on.
   void publishRigPose() noexcept;
-  // The mapped block, or null.
-  const void* rigPoseView() const noexcept { return rigPoseView_; }
 
-  GameDataRecord& record() noexcept { return sources.record; }
+  HostSettings settings;
 
-  // --- members ---------------------------------------------------------------
   CalculationHistory calculationHistory;
   std::array<double, kAxisCount> currentSnapshot{};
   AccelerationHistory accelerationHistory;
@@ -125,37 +158,20 @@ class Engine {
   Stopwatch cycleStopwatch;
   GameSources sources;
 
-  static constexpr const wchar_t* kRigPoseName = L"Local\\motionRigPose";
-  static constexpr std::size_t kRigPoseSize = 512;
-  std::wstring rigPoseName{kRigPoseName};  // tests give each process its own
+  std::wstring rigPoseName;
   std::array<double, 6> poseScaled{};
   std::array<double, 6> poseSmoothed{};
-  Relaxed<double> motionCancelFilter{60.0};
-  Relaxed<double> motionCancelGain{1.0};
-
-  MotionProfile airProfile{"Profil AIR"};
-  MotionProfile groundProfile{"Profil GROUND"};
-  MotionProfile transitionProfile{"Transition"};
-
-  DofLimits rigDofLimits;
-  DofLimits inputDofLimits;
 
   Relaxed<double> fade{1.0};
-  Relaxed<double> fadeDurationMs{4000.0};
   Relaxed<std::uint8_t> transitionActive{0};
   Relaxed<int> activeProfile{0};
   Relaxed<double> airWeight{1.0};
   Relaxed<double> groundWeight{0.0};
-  Relaxed<double> transitionDurationMs{200.0};
 
   int noDataCount = 0;
   int sameDataCount = 0;
 
   OutputFrameBytes outputFrame;
-
- private:
-  MotionProfile* profile(int number) noexcept;
-  void stopCycleAtUnload() noexcept;
 
   // Held for the pose copy and for mapping changes, never longer.
   std::mutex rigPoseLock_;

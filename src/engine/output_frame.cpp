@@ -59,10 +59,10 @@ OutputFrame buildOutputFrame(const double* finalCues, const RigLimits& limits) n
 void Engine::publishOutputs() noexcept {
   RigLimits limits;
   for (int k = 0; k < 6; ++k) {
-    limits.min[k] = rigDofLimits[k].min;
-    limits.max[k] = rigDofLimits[k].max;
+    limits.min[k] = settings.rigDofLimits[k].min;
+    limits.max[k] = settings.rigDofLimits[k].max;
   }
-  const OutputFrame frame = buildOutputFrame(record().finalCues, limits);
+  const OutputFrame frame = buildOutputFrame(sources.record.finalCues, limits);
   outputFrame.store(frame);
   // Refused when no link runs or the queues are full: the next cycle sends anew.
   try {

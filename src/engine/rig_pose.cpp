@@ -37,14 +37,14 @@ void Engine::activateMotionCancel(bool on) {
   }
   motionCancelActive = 1;
   openRigPose();
-  motionCancelFilter = 60.0;  // every activation restores the default filter
+  settings.motionCancelFilter = 60.0;  // every activation restores the default filter
 }
 
 void Engine::publishRigPose() noexcept {
   if (motionCancelActive.load() != 1) return;
   const GameDataRecord& r = record();
-  const double gain = motionCancelGain;
-  const double filter = motionCancelFilter;
+  const double gain = settings.motionCancelGain;
+  const double filter = settings.motionCancelFilter;
   for (int k = 0; k < 6; ++k) poseScaled[k] = gain * loadRelaxed(r.finalCues[k]);
   for (int k = 0; k < 6; ++k) poseSmoothed[k] = (poseScaled[k] - poseSmoothed[k]) / filter + poseSmoothed[k];
   // The lock keeps the host from unmapping the view under this copy.

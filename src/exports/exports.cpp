@@ -90,7 +90,7 @@ void setGainMotionCancel(double value) {
 }
 
 int getactiveProfil(void) {
-  return guarded(-1, [] { return static_cast<int>(engine().activeProfile); });
+  return guarded(-1, [] { return engine().activeProfileNumber(); });
 }
 
 double getTransitionStatus(void) {
@@ -115,7 +115,7 @@ int getGameDataCount(void) { return tarvex::kChannelNameEntries; }
 
 void getGameData(double** data, int* count) {
   guarded([=] {
-    double* channels = engine().record().channels;
+    double* channels = engine().channelData();
     if (data != nullptr) *data = channels;
     if (count != nullptr) *count = tarvex::kChannelCount;
   });
@@ -140,14 +140,14 @@ void getMotionCueData(int which, double** data, int* count) {
 
 double* GetCalculationSnapshots(int* count) {
   int taken = 0;
-  double* block = guarded<double*>(nullptr, [&] { return engine().calculationHistory.drain(&taken); });
+  double* block = guarded<double*>(nullptr, [&] { return engine().drainCalculationSnapshots(&taken); });
   if (count != nullptr) *count = block != nullptr ? taken : 0;
   return block;
 }
 
 double* GetAccelerationSnapshots(int* count) {
   int taken = 0;
-  double* block = guarded<double*>(nullptr, [&] { return engine().accelerationHistory.drain(&taken); });
+  double* block = guarded<double*>(nullptr, [&] { return engine().drainAccelerationSnapshots(&taken); });
   if (count != nullptr) *count = block != nullptr ? taken : 0;
   return block;
 }
@@ -160,7 +160,7 @@ void FreeAccelerationSnapshots(void* block) __attribute__((alias("FreeCalculatio
 #endif
 
 const double* GetPositionSnapshot(void) {
-  return guarded<const double*>(nullptr, [] { return engine().currentSnapshot.data(); });
+  return guarded<const double*>(nullptr, [] { return engine().positionSnapshot(); });
 }
 
 }  // extern "C"
