@@ -66,6 +66,7 @@ void Engine::runCycle() {
   while (cycleRunning.load() == 1) pace(cyclePass());
   // The open source stays open; the next start's reset closes it.
   sourceOpen = 0;
+  wind.stop();
   loopEnded_ = true;
 }
 
@@ -90,6 +91,7 @@ void Engine::resetSource() {
   airWeight = 1.0;
   groundWeight = 0.0;
   activeProfile = 0;
+  wind.pause();
 }
 
 PassEnd Engine::cyclePass() {

@@ -6,6 +6,7 @@
 #include "device/device_link.h"
 #include "engine/channels.h"
 #include "engine/engine.h"
+#include "wind/wind_output.h"
 
 namespace tarvex {
 
@@ -70,6 +71,7 @@ void Engine::publishOutputs() noexcept {
   } catch (...) {
   }
   publishRigPose();
+  feedWind(wind, sources.record.finalCues[axis::wind], settings.airProfile.axisActive[axis::wind] != 0);
 }
 
 }  // namespace tarvex
