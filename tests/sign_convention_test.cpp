@@ -23,8 +23,10 @@
 #include "fakes.h"
 #include "games/flight_sim_readers.h"
 #include "games/racing_udp_readers.h"
+#include "games/shared_memory_readers.h"
 #include "lap.h"
 #include "racing_formats.h"
+#include "shared_memory_blocks.h"
 #include "support.h"
 #include "wire_formats.h"
 
@@ -130,6 +132,46 @@ std::function<GameDataRecord(double)> udpRow(Encode encode) {
   };
 }
 
+// A shared-memory reader on a block of `bytes` that `write` fills for the
+// moment (it may write it more than once, for readers that need a frame
+// before the one they decode).
+template <class Reader>
+std::function<GameDataRecord(double)> blockRow(
+    std::size_t bytes, std::function<void(std::vector<std::uint8_t>&, const gamesim::LapState&, int)> write) {
+  return [bytes, write](double t) {
+    Reader reader;
+    GameDataRecord r;
+    std::vector<std::uint8_t> block(bytes, 0);
+    const gamesim::LapState s = gamesim::Lap(kLapSeconds).at(t);
+    for (int frame = 1; frame <= 2; ++frame) {
+      write(block, s, frame);
+      reader.decode(block.data(), block.size(), r);
+    }
+    return r;
+  };
+}
+
+// What each racing reader writes: the speeds, accelerations and loads on the
+// three axes and the three angles with their rates (and angular
+// accelerations where the game sends them), with the factors of the channels
+// it keeps in its game's own direction.
+std::vector<Check> racingChecks(bool speeds, bool angularAccels, std::vector<Check> deviations) {
+  std::vector<Check> checks;
+  std::vector<int> channels = {ch::lateral_accel, ch::lateral_accel_g, ch::longitu_accel, ch::longitu_accel_g,
+                               ch::vertica_accel, ch::vertica_accel_g, ch::yaw_position, ch::yaw_speed,
+                               ch::pitch_position, ch::pitch_speed, ch::roll_position, ch::roll_speed};
+  if (speeds) channels.insert(channels.end(), {ch::lateral_speed, ch::longitu_speed, ch::vertica_speed});
+  if (angularAccels) channels.insert(channels.end(), {ch::yaw_accel, ch::pitch_accel, ch::roll_accel});
+  for (int c : channels) {
+    Check check{c};
+    for (const Check& d : deviations) {
+      if (d.channel == c) check = d;
+    }
+    checks.push_back(check);
+  }
+  return checks;
+}
+
 std::vector<GameRow> games() {
   const gamesim::Flight flight(kFlightSeconds);
   std::vector<GameRow> rows;
@@ -212,6 +254,51 @@ std::vector<GameRow> games() {
                   {{ch::lateral_accel}, {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g},
                    {ch::longitu_accel_g}, {ch::vertica_accel_g}, {ch::yaw_position}, {ch::yaw_speed},
                    {ch::pitch_position}, {ch::pitch_speed}, {ch::roll_position}, {ch::roll_speed}}});
+  const auto ac = [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+    gamesim::writeAcPhysics(b.data(), b.size(), s, frame);
+  };
+  rows.push_back({"Assetto Corsa", lapMoments(), lapChannels,
+                  blockRow<AssettoCorsaReader>(gamesim::kAcPhysicsBytes, ac), racingChecks(true, false, {})});
+  rows.push_back({"AC EVO", lapMoments(), lapChannels, blockRow<AssettoCorsaEvoReader>(gamesim::kAcPhysicsBytes, ac),
+                  racingChecks(true, false, {})});
+  // RaceRoom, rFactor 2 and the SCS games keep yaw counter-clockwise and
+  // roll right side down; gravity's share in their lateral load then comes
+  // with that roll's sign, so only the load's sign is checked.
+  const std::vector<Check> yawAndRollTheirWay = {
+      {ch::yaw_position, -1.0},  {ch::yaw_speed, -1.0}, {ch::yaw_accel, -1.0},          {ch::roll_position, -1.0},
+      {ch::roll_speed, -1.0},    {ch::roll_accel, -1.0}, {ch::lateral_accel_g, 1.0, false}};
+  rows.push_back({"RaceRoom", lapMoments(), lapChannels,
+                  blockRow<RaceRoomReader>(gamesim::kRaceRoomBytes,
+                                           [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                             gamesim::writeRaceRoom(b.data(), b.size(), s, {3, 4});
+                                           }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
+  rows.push_back({"Automobilista 2", lapMoments(), lapChannels,
+                  blockRow<Pcars2Reader>(gamesim::kAms2Bytes,
+                                         [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                           gamesim::writePcars2(b.data(), b.size(), s);
+                                         }),
+                  racingChecks(true, false, {})});
+  // iRacing keeps its yaw counter-clockwise.
+  rows.push_back({"iRacing", lapMoments(), lapChannels,
+                  blockRow<IRacingReader>(gamesim::IRacingBlock::bytes(),
+                                          [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+                                            gamesim::IRacingBlock::writeLayout(b.data(), b.size());
+                                            gamesim::IRacingBlock::writeFrame(b.data(), b.size(), s, 100 + frame);
+                                          }),
+                  racingChecks(false, false, {{ch::yaw_position, -1.0}, {ch::yaw_speed, -1.0}})});
+  rows.push_back({"rFactor 2", lapMoments(), lapChannels,
+                  blockRow<RFactor2Reader>(gamesim::kRFactor2Bytes,
+                                           [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+                                             gamesim::writeRFactor2(b.data(), b.size(), s, s.time + 1.0, frame);
+                                           }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
+  rows.push_back({"Euro Truck Simulator 2", lapMoments(), lapChannels,
+                  blockRow<Ets2Reader>(gamesim::kEts2Bytes,
+                                       [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                         gamesim::writeEts2(b.data(), b.size(), s);
+                                       }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
   return rows;
 }
 

@@ -18,6 +18,7 @@
 #include "platform/sockets.h"
 #include "process_name.h"
 #include "replay.h"
+#include "shared_memory_sim.h"
 #include "wire_formats.h"
 
 namespace {
@@ -43,7 +44,9 @@ const Game kGames[] = {
     {"lfs-ff", 4123, 100.0},
 };
 
-bool isRacingGame(const char* name) { return std::strcmp(name, "xplane") != 0 && std::strcmp(name, "dcs") != 0 && std::strcmp(name, "condor2") != 0; }
+bool isRacingGame(const char* name) {
+  return std::strcmp(name, "xplane") != 0 && std::strcmp(name, "dcs") != 0 && std::strcmp(name, "condor2") != 0;
+}
 
 // One moment of the lap in the racing game's own datagrams.
 std::vector<gamesim::Datagram> racingDatagrams(const char* game, const gamesim::LapState& s, double t, long frame) {
@@ -60,8 +63,9 @@ std::vector<gamesim::Datagram> racingDatagrams(const char* game, const gamesim::
 
 void usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: tarvex-gamesim <xplane|dcs|condor2|f1-2023|f1-2024|dirtrally2|dirtrally2-custom|\n"
-               "                       wrc|beamng|lfs|lfs-ff> [options]\n"
+               "usage: tarvex-gamesim <xplane|dcs|condor2> [options]\n"
+               "       tarvex-gamesim <f1-2023|f1-2024|dirtrally2|dirtrally2-custom|wrc|beamng|lfs|lfs-ff> [options]\n"
+               "       tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
                "  --host A.B.C.D         where to send (default 127.0.0.1)\n"
                "  --port N               UDP port (default: the game's, 4321 / 4124 / 55278)\n"
                "  --rate HZ              datagrams per second (default: the game's, 30 / 50 / 25)\n"
@@ -98,6 +102,7 @@ int main(int argc, char** argv) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  if (gamesim::isSharedMemoryGame(argv[1])) return gamesim::runSharedMemoryGame(argc, argv);
   const Game* game = nullptr;
   for (const Game& g : kGames) {
     if (std::strcmp(argv[1], g.name) == 0) game = &g;
