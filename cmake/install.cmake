@@ -41,6 +41,10 @@ if(NOT WIN32)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 
+# The packet structure EA SPORTS WRC sends to the WRC reader (README, "EA
+# SPORTS WRC").
+install(FILES share/wrc/tarvex.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex/wrc)
+
 # The bindings, as source: bindings/ in the Windows zip, share/tarvex/bindings
 # on Linux.
 if(WIN32)

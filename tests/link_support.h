@@ -71,7 +71,8 @@ class PtyDevice {
       : master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
     grantpt(master);
     unlockpt(master);
-    setEnv("TARVEX_COM_MAP", "COM" + std::to_string(port) + "=" + ptsname(master) + "," + usbId);
+    slave = ptsname(master);
+    setEnv("TARVEX_COM_MAP", "COM" + std::to_string(port) + "=" + slave + "," + usbId);
     setEnv("TARVEX_SYSFS_ROOT", sysfs.path().string());
   }
   ~PtyDevice() { hangUp(); }
@@ -105,7 +106,22 @@ class PtyDevice {
     return out;
   }
 
+  // Everything that arrives within `ms`.
+  Bytes within(int ms) const {
+    Bytes out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
+      pollfd pfd{master, POLLIN, 0};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+      std::uint8_t chunk[4096];
+      const ssize_t n = poll(&pfd, 1, static_cast<int>(left) + 1) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
+      if (n > 0) out.insert(out.end(), chunk, chunk + n);
+    }
+    return out;
+  }
+
   int master = -1;
+  std::string slave;  // the library's side
   TempDir sysfs;
 };
 
