@@ -69,7 +69,7 @@ inline CLI::Validator ipv4Address() {
                         part[0] < 256 && part[1] < 256 && part[2] < 256 && part[3] < 256;
         return ok ? std::string() : "'" + text + "' is not an IPv4 address (A.B.C.D, each 0..255)";
       },
-      "A.B.C.D");
+      "");
 }
 
 inline CLI::Validator wholeInRange(double low, double high) { return inRange(low, high, true); }
