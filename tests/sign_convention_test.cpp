@@ -40,25 +40,19 @@ using Channels = std::array<double, kChannelCount>;
 
 // The channels as the convention defines them, from the lap's physical state.
 Channels fromLap(const gamesim::LapState& s) {
+  using S = gamesim::LapState;
+  const std::pair<int, double S::*> quantities[] = {
+      {ch::lateral_speed, &S::lateralSpeed},      {ch::lateral_accel, &S::lateralAccel},
+      {ch::lateral_accel_g, &S::lateralLoad},     {ch::longitu_speed, &S::longitudinalSpeed},
+      {ch::longitu_accel, &S::longitudinalAccel}, {ch::longitu_accel_g, &S::longitudinalLoad},
+      {ch::vertica_speed, &S::verticalSpeed},     {ch::vertica_accel, &S::verticalAccel},
+      {ch::vertica_accel_g, &S::verticalLoad},    {ch::yaw_position, &S::heading},
+      {ch::yaw_speed, &S::yawRate},               {ch::yaw_accel, &S::yawAccel},
+      {ch::pitch_position, &S::pitch},            {ch::pitch_speed, &S::pitchRate},
+      {ch::pitch_accel, &S::pitchAccel},          {ch::roll_position, &S::roll},
+      {ch::roll_speed, &S::rollRate},             {ch::roll_accel, &S::rollAccel}};
   Channels c{};
-  c[ch::lateral_speed] = s.lateralSpeed;
-  c[ch::lateral_accel] = s.lateralAccel;
-  c[ch::lateral_accel_g] = s.lateralLoad;
-  c[ch::longitu_speed] = s.longitudinalSpeed;
-  c[ch::longitu_accel] = s.longitudinalAccel;
-  c[ch::longitu_accel_g] = s.longitudinalLoad;
-  c[ch::vertica_speed] = s.verticalSpeed;
-  c[ch::vertica_accel] = s.verticalAccel;
-  c[ch::vertica_accel_g] = s.verticalLoad;
-  c[ch::yaw_position] = s.heading;
-  c[ch::yaw_speed] = s.yawRate;
-  c[ch::yaw_accel] = s.yawAccel;
-  c[ch::pitch_position] = s.pitch;
-  c[ch::pitch_speed] = s.pitchRate;
-  c[ch::pitch_accel] = s.pitchAccel;
-  c[ch::roll_position] = s.roll;
-  c[ch::roll_speed] = s.rollRate;
-  c[ch::roll_accel] = s.rollAccel;
+  for (const auto& [channel, quantity] : quantities) c[channel] = s.*quantity;
   return c;
 }
 

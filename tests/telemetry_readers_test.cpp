@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "games/flight_sim_readers.h"
-#include "games/gravity_split.h"
 #include "games/racing_udp_readers.h"
 #include "support.h"
 
@@ -568,28 +567,6 @@ TEST_F(TelemetryReaders, CondorValuesThatAreNoNumbersReadZero) {
   EXPECT_EQ(v.flaps, -2147483647 - 1);
   v.set("flaps", "-7.9");
   EXPECT_EQ(v.flaps, -7);
-}
-
-// --- the gravity split on its own ---------------------------------------------
-
-TEST(TelemetryGravity, TurnsGravityByRollAndPitch) {
-  struct Case {
-    double roll, pitch, lateral, longitudinal, vertical;
-  };
-  const double h = kG * std::sqrt(0.5);
-  const Case cases[] = {{0, 0, 0, 0, kG}, {90, 0, kG, 0, 0}, {0, 90, 0, kG, 0},
-                        {-45, 0, -h, 0, h}, {0, -30, 0, -kG / 2, kG * std::sqrt(0.75)}};
-  for (const Case& k : cases) {
-    GameDataRecord r;
-    r.channels[ch::roll_position] = k.roll;
-    r.channels[ch::pitch_position] = k.pitch;
-    r.channels[ch::yaw_position] = 123.0;  // plays no part
-    splitGravityFromLoads(r);
-    EXPECT_NEAR(r.channels[ch::lateral_gravi], k.lateral, 1e-9) << k.roll << "/" << k.pitch;
-    EXPECT_NEAR(r.channels[ch::longitu_gravi], k.longitudinal, 1e-9) << k.roll << "/" << k.pitch;
-    EXPECT_NEAR(r.channels[ch::vertica_gravi], k.vertical, 1e-9) << k.roll << "/" << k.pitch;
-    EXPECT_NEAR(r.channels[ch::vertica_accel], -k.vertical, 1e-9);  // no load given
-  }
 }
 
 }  // namespace
