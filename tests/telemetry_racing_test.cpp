@@ -208,7 +208,8 @@ TEST_F(TelemetryRacing, WrcRatesByDifference) {
   const Case cases[] = {{"179 to -179 in 10 ms", 179, -179, 10, 200},
                         {"-179 to 179 in 10 ms", -179, 179, 10, -200},
                         {"20 ms", 10, 12, 20, 100},
-                        {"50 ms: taken as 20 ms", 10, 12, 50, 100}};
+                        {"50 ms: taken as 20 ms", 10, 12, 50, 100},
+                        {"0 ms: taken as 20 ms", 10, 12, 0, 100}};
   for (const Case& k : cases) {
     testing::ManualClock clock;
     WrcReader reader(testing::freeUdpPort(), clock);
@@ -224,10 +225,25 @@ TEST_F(TelemetryRacing, WrcRatesByDifference) {
     EXPECT_NEAR(r.channels[ch::yaw_speed], k.rate, 1e-3) << k.what;
     EXPECT_NEAR(r.channels[ch::pitch_speed], 0.0, 1e-6) << k.what;
     // The angular acceleration from the rates: from 0 to `rate` over dt.
-    const double dt = std::min(k.intervalMs, 20.0) / 1000.0;
+    const double dt = (k.intervalMs > 0.0 && k.intervalMs <= 30.0 ? k.intervalMs : 20.0) / 1000.0;
     EXPECT_NEAR(r.channels[ch::yaw_accel], k.rate / dt, 1e-1) << k.what;
     reader.close();
   }
+  // Rolling steadily, 2 deg every 20 ms: each frame's rate from the angle
+  // of the one before, and no angular acceleration.
+  testing::ManualClock clock;
+  WrcReader reader(testing::freeUdpPort(), clock);
+  ASSERT_TRUE(reader.open());
+  GameDataRecord r;
+  for (double roll : {0.0, 2.0, 4.0}) {
+    clock.advanceUs(20000);
+    const Bytes d = wrcPacket(0, 0, roll);
+    ASSERT_EQ(reader.consume(d.data(), 121, r), 1);
+  }
+  EXPECT_NEAR(r.channels[ch::roll_speed], -100.0, 1e-2);  // left side down
+  EXPECT_NEAR(r.channels[ch::roll_accel], 0.0, 1.0);
+  EXPECT_NEAR(r.channels[ch::pitch_speed], 0.0, 1e-6);
+  reader.close();
 }
 
 // --- BeamNG.drive ----------------------------------------------------------
@@ -256,6 +272,7 @@ TEST_F(TelemetryRacing, BeamNgWorldVelocityInTheCarsAxes) {
     const double* c = r.channels;
     EXPECT_NEAR(c[ch::lateral_speed], k.lateral, 1e-4) << k.what;
     EXPECT_NEAR(c[ch::longitu_speed], k.longitudinal, 1e-4) << k.what;
+    EXPECT_NEAR(c[ch::vertica_speed], 0.0, 1e-4) << k.what;
     EXPECT_NEAR(c[ch::yaw_position], -deg(k.yawPos), 1e-4) << k.what;
     // Accelerations in the car's axes without gravity, into the _accel
     // channels; the rates as sent, yaw turned clockwise.
