@@ -156,7 +156,7 @@ TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
       {"a server that never answers", {4, 5}, false, false, 0, 1},
   };
   for (const Case& k : cases) {
-    testing::ScriptedSimConnectServer server({k.versions, k.answers, {}});
+    testing::ScriptedSimConnectServer server({k.versions, k.answers});
     sc::HANDLE h = nullptr;
     const auto start = std::chrono::steady_clock::now();
     const sc::HRESULT result = sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0);
