@@ -24,6 +24,7 @@
 #include "net/network_threads.h"
 #include "net/udp_listener.h"
 #include "net/udp_settings.h"
+#include "support.h"
 #if defined(__linux__)
 #include "platform/posix/network_adapters_linux.h"
 #endif
