@@ -205,7 +205,8 @@ std::string dcsLine(const std::vector<double>& fields, const char* end = "\n") {
   char number[64];
   for (std::size_t i = 0; i < fields.size(); ++i) {
     std::snprintf(number, sizeof number, "%.6f", fields[i]);
-    line += (i > 0 ? " " : "") + std::string(number);
+    line += i > 0 ? " " : "";
+    line += number;
   }
   return line + end;
 }
