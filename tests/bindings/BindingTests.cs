@@ -58,25 +58,16 @@ static class Declarations
         return protos;
     }
 
+    static readonly Dictionary<string, string> CKinds = new Dictionary<string, string> {
+        { "int", "i32" }, { "unsigned int", "u32" }, { "unsigned short", "u16" }, { "double", "f64" }, { "bool", "b8" },
+        { "void", "void" }, { "int*", "i32*" }, { "const char*", "cstr" }, { "const wchar_t*", "wstr" } };
+
     static string CKind(string c)
     {
-        c = Regex.Replace(c.Trim(), @"\s*\*", "*");
-        c = Regex.Replace(c, @"\s+", " ");
-        switch (c)
-        {
-            case "int": return "i32";
-            case "unsigned int": return "u32";
-            case "unsigned short": return "u16";
-            case "double": return "f64";
-            case "bool": return "b8";
-            case "void": return "void";
-            case "int*": return "i32*";
-            case "const char*": return "cstr";
-            case "const wchar_t*": return "wstr";
-        }
-        if (c.EndsWith("**")) return "ptr*";
-        if (c.EndsWith("*")) return "ptr";
-        return "?" + c;
+        c = Regex.Replace(Regex.Replace(c.Trim(), @"\s*\*", "*"), @"\s+", " ");
+        string kind;
+        if (CKinds.TryGetValue(c, out kind)) return kind;
+        return c.EndsWith("**") ? "ptr*" : c.EndsWith("*") ? "ptr" : "?" + c;
     }
 
     static string NetKind(Type t, MarshalAsAttribute a, CharSet charSet)
