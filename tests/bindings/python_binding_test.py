@@ -17,7 +17,6 @@ import tarvex
 # part of the binding: the declaration check must name every one.
 WRONG = {
     "initWindSerial": (c_int, [c_wchar_p, c_int, c_wchar_p, ctypes.c_uint]),  # bool read as 4 bytes
-    "setActiveAxis": (None, [c_int, c_int, c_int]),
     "getGameData": (None, [POINTER(POINTER(c_double)), POINTER(c_int64)]),
     "SetRigDofLimitValue": (None, [c_int, c_float, c_float]),
     "setUDPport": (None, [c_int]),
@@ -27,7 +26,6 @@ WRONG = {
 }
 WRONG_FAULTS = {
     "initWindSerial: result is i32, tarvex.h has b8",
-    "setActiveAxis: parameter 3 is i32, tarvex.h has b8",
     "getGameData: parameter 2 is i64*, tarvex.h has i32*",
     "SetRigDofLimitValue: parameter 2 is f32, tarvex.h has f64",
     "SetRigDofLimitValue: parameter 3 is f32, tarvex.h has f64",
