@@ -4,17 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "loaded_library.h"
+#include "support.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 const TarvexApi& api() { return loadedLibrary(); }
 
@@ -151,10 +149,10 @@ TEST(Exports, TheGameSourceThreadStartsAndStops) {
   const TarvexApi& tv = api();
   tv.startGamesource_Thread();
   tv.startGamesource_Thread();
-  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(tarvex::testing::waitUntil([&] { return tv.getMotionDataTimeFrame() > 0.0; }))
+      << "the start laps the cycle stopwatch";
   tv.stopGamesource_Thread();
   tv.stopGamesource_Thread();
-  EXPECT_GT(tv.getMotionDataTimeFrame(), 0.0) << "the start laps the cycle stopwatch";
   tv.startGamesource_Thread();
   tv.stopGamesource_Thread();
 }
