@@ -4,7 +4,7 @@ test suite notice?
 
     scripts/mutate.py [--seed S] [--count N] [--files GLOB ...] [--list]
                       [--tests REGEX] [--jobs J] [--timeout SECONDS]
-                      [--resume LOG]
+                      [--resume LOG] [--same LOG]
 
 Each mutant is one small change to one line of the library's sources:
 
@@ -30,7 +30,9 @@ same seed over the same files always draws the same mutants, and an edit
 elsewhere does not change the rank of a line it left alone. --list prints
 the drawn mutants without building. --resume takes the printed output of an
 interrupted run with the same seed and files: mutants it already decided
-keep their verdict and are not built again.
+keep their verdict and are not built again. --same runs only the mutants an
+earlier run (on an earlier tree) decided that still exist here: the way to
+compare the suite's power before and after a change to the tests.
 """
 
 import argparse
@@ -267,6 +269,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test")
     parser.add_argument("--resume", help="output of an interrupted run: keep its verdicts")
+    parser.add_argument("--same", help="output of an earlier run: run only its mutants")
     args = parser.parse_args()
     earlier = earlier_verdicts(args.resume) if args.resume else {}
     os.environ.setdefault("TARVEX_NO_REALTIME", "1")
@@ -290,6 +293,10 @@ def main():
         return texts[path]
 
     order = sorted(range(len(sites)), key=lambda i: rank(args.seed, sites[i], lines_of(sites[i][0])))
+    if args.same:
+        wanted = {label for label, verdict in earlier_verdicts(args.same).items() if verdict is not None}
+        order = [i for i in order if describe(sites[i], lines_of(sites[i][0]))[0] in wanted]
+        args.count = min(args.count, len(order))
     print(f"{len(files)} files, {len(sites)} sites; seed {args.seed}, {args.count} mutants", flush=True)
 
     if args.list:
