@@ -13,13 +13,7 @@
 namespace tarvex {
 namespace {
 
-using testing::Bytes;
-using testing::concat;
-using testing::fragment;
-using testing::lengthFrame;
-using testing::pattern;
-using testing::withCrc;
-using testing::withTerminator;
+using namespace testing;  // the byte-stream builders
 
 struct Parsed {
   std::vector<Bytes> messages;
@@ -48,7 +42,7 @@ Parsed parse(const Bytes& stream, std::size_t step) {
 TEST(FrameChecksum, IsCrc16Arc) {
   EXPECT_EQ(frameChecksum(Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}.data(), 9), 0xBB3D);  // its check value
   const Bytes bytes = pattern(1000, 3);
-  EXPECT_EQ(frameChecksum(bytes.data(), bytes.size()), testing::crcBitwise(bytes, bytes.size()));
+  EXPECT_EQ(frameChecksum(bytes.data(), bytes.size()), crcBitwise(bytes, bytes.size()));
 }
 
 const Bytes kF9 = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00};
@@ -111,7 +105,7 @@ TEST(FrameParser, TheReceiveQueueHolds151) {
   const Parsed p = parse(stream, 8);
   EXPECT_EQ(p.recognised, 161u);
   ASSERT_EQ(p.messages.size(), 152u);
-  EXPECT_EQ(p.messages.back(), testing::faMessage(pattern(8, 1)));
+  EXPECT_EQ(p.messages.back(), faMessage(pattern(8, 1)));
 }
 
 // Set by an accepted F9 frame of type 2 whose bytes 4, 5 (signed a, b)
@@ -139,7 +133,6 @@ struct FragmentCase {
 };
 
 TEST(FrameFragments, AreReassembledByTheirRules) {
-  using testing::faMessage;
   const Bytes a = pattern(500, 1), b = pattern(120, 9), c = pattern(10, 3), d = pattern(20, 4);
   const Bytes noFragment = withCrc({0xFA, 0xFA, 0x04, 0x00, 0x11, 0x22, 0x33, 0x44});
   const FragmentCase cases[] = {
@@ -211,7 +204,7 @@ TEST(FrameWriter, FragmentsLongFaMessages) {
     Bytes reversed;
     for (auto w = writes.rbegin(); w != writes.rend(); ++w) reversed = concat({reversed, *w});
     const Bytes data(c.message.begin() + 4, c.message.end() - 2);
-    EXPECT_EQ(parse(reversed, reversed.size()).messages, std::vector<Bytes>{testing::faMessage(data)});
+    EXPECT_EQ(parse(reversed, reversed.size()).messages, std::vector<Bytes>{faMessage(data)});
   }
 }
 

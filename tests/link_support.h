@@ -93,15 +93,8 @@ class PtyDevice {
   // whatever else comes until the line has been quiet for `quietMs`.
   Bytes read(std::size_t atLeast = 0, int quietMs = 20) const {
     Bytes out;
-    auto take = [&](int ms) {
-      pollfd pfd{master, POLLIN, 0};
-      std::uint8_t chunk[4096];
-      const ssize_t n = poll(&pfd, 1, ms) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
-      if (n > 0) out.insert(out.end(), chunk, chunk + n);
-      return n > 0;
-    };
-    waitUntil([&] { take(5); return out.size() >= atLeast; }, std::chrono::seconds(5));
-    while (take(quietMs)) {
+    waitUntil([&] { take(out, 5); return out.size() >= atLeast; }, std::chrono::seconds(5));
+    while (take(out, quietMs)) {
     }
     return out;
   }
@@ -110,19 +103,24 @@ class PtyDevice {
   Bytes within(int ms) const {
     Bytes out;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
-      pollfd pfd{master, POLLIN, 0};
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
-      std::uint8_t chunk[4096];
-      const ssize_t n = poll(&pfd, 1, static_cast<int>(left) + 1) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
-      if (n > 0) out.insert(out.end(), chunk, chunk + n);
-    }
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
+      take(out, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
     return out;
   }
 
   int master = -1;
   std::string slave;  // the library's side
   TempDir sysfs;
+
+ private:
+  // Appends what arrives within `ms`; false when nothing did.
+  bool take(Bytes& out, int ms) const {
+    pollfd pfd{master, POLLIN, 0};
+    std::uint8_t chunk[4096];
+    const ssize_t n = poll(&pfd, 1, ms) > 0 ? ::read(master, chunk, sizeof chunk) : 0;
+    if (n > 0) out.insert(out.end(), chunk, chunk + n);
+    return n > 0;
+  }
 };
 
 }  // namespace tarvex::testing

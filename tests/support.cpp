@@ -33,11 +33,13 @@ fs::path programFile() {
 
 void setEnv(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 void unsetEnv(const char* name) { _putenv_s(name, ""); }
+fs::path siblingProgram(const std::string& name) { return programFolder() / (name + ".exe"); }
 #else
 fs::path programFile() { return fs::read_symlink("/proc/self/exe"); }
 
 void setEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 void unsetEnv(const char* name) { unsetenv(name); }
+fs::path siblingProgram(const std::string& name) { return programFolder() / name; }
 #endif
 
 TempDir::TempDir() {
@@ -85,10 +87,9 @@ std::wstring quoted(const std::wstring& arg) {
 }  // namespace
 
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
-  const auto& env = options.env;
   std::wstring command = quoted(program.wstring());
   for (const std::string& a : args) command += L" " + quoted(fs::u8path(a).wstring());
-  for (const auto& [k, v] : env) setEnv(k.c_str(), v);
+  for (const auto& [k, v] : options.env) setEnv(k.c_str(), v);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -97,7 +98,7 @@ Child::Child(const fs::path& program, const std::vector<std::string>& args, cons
     CloseHandle(process.hThread);
     handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
   }
-  for (const auto& [k, v] : env) unsetEnv(k.c_str());
+  for (const auto& [k, v] : options.env) unsetEnv(k.c_str());
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
@@ -112,27 +113,23 @@ int Child::wait(std::chrono::milliseconds timeout) {
 }
 
 void Child::kill() {
-  if (handle_ == -1) return;
-  HANDLE h = reinterpret_cast<HANDLE>(handle_);
-  TerminateProcess(h, 1);
-  WaitForSingleObject(h, 10000);
-  CloseHandle(h);
-  handle_ = -1;
+  if (handle_ != -1) TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1);
+  wait(std::chrono::seconds(10));
 }
 #else
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
-  std::vector<std::string> strings;
-  strings.push_back(options.argv0.empty() ? program.string() : options.argv0);
-  strings.insert(strings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : strings) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  std::vector<std::string> argStrings{options.argv0.empty() ? program.string() : options.argv0};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
   for (const auto& [k, v] : options.env) envStrings.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (std::string& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
+  const auto pointers = [](std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (std::string& s : strings) p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+  };
+  std::vector<char*> argv = pointers(argStrings), envp = pointers(envStrings);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   int in[2] = {-1, -1}, out[2] = {-1, -1};
@@ -183,18 +180,15 @@ std::string Child::line(const std::string& prefix, std::chrono::milliseconds tim
 }
 
 int Child::wait(std::chrono::milliseconds timeout) {
-  if (handle_ == -1) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    const pid_t r = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
-    if (r == static_cast<pid_t>(handle_)) {
-      handle_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    if (r < 0 || std::chrono::steady_clock::now() >= deadline) return -1;
-    platform::sleepFor(std::chrono::milliseconds(5));
+  const pid_t pid = static_cast<pid_t>(handle_);
+  pid_t reaped = 0;
+  int status = 0;
+  if (handle_ == -1 || !waitUntil([&] { return (reaped = waitpid(pid, &status, WNOHANG)) != 0; }, timeout) ||
+      reaped != pid) {
+    return -1;
   }
+  handle_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void Child::kill() {
@@ -224,14 +218,6 @@ Child::Child(Child&& other) noexcept
 
 bool Child::started() const { return handle_ != -1; }
 
-fs::path siblingProgram(const std::string& name) {
-#ifdef _WIN32
-  return programFolder() / (name + ".exe");
-#else
-  return programFolder() / name;
-#endif
-}
-
 Child startGamesim(const std::vector<std::string>& args) { return Child(siblingProgram("tarvex-gamesim"), args); }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -259,15 +245,12 @@ constexpr std::uint16_t kLockPort = 47391;
 GamePortsLock::GamePortsLock() {
   needSockets();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  while (std::chrono::steady_clock::now() < deadline) {
+  for (; std::chrono::steady_clock::now() < deadline; platform::sleepFor(std::chrono::milliseconds(50))) {
     socket_ = platform::openTcpSocket();
-    if (socket_ != platform::kInvalidSocket && platform::bindLoopback(socket_, kLockPort) &&
-        platform::listenOn(socket_)) {
-      return;
-    }
-    if (socket_ != platform::kInvalidSocket) platform::closeSocket(socket_);
+    if (socket_ == platform::kInvalidSocket) continue;
+    if (platform::bindLoopback(socket_, kLockPort) && platform::listenOn(socket_)) return;
+    platform::closeSocket(socket_);
     socket_ = platform::kInvalidSocket;
-    platform::sleepFor(std::chrono::milliseconds(50));
   }
 }
 
