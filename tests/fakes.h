@@ -32,10 +32,20 @@ class ManualClock final : public Clock {
     sleptNs += d.count();
     now += d.count() * kFrequency / 1'000'000'000;
   }
+  // A raised signal ends the wait at once; otherwise the counter moves to
+  // the deadline and `wakeLateTicks` beyond it, as a late wake-up would.
+  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
+    if (signal.take()) return true;
+    ++sleeps;
+    if (now < deadline) now = deadline;
+    now += wakeLateTicks;
+    return false;
+  }
   void advanceUs(double us) { now += static_cast<std::int64_t>(us * kTicksPerUs); }
 
   std::int64_t now = 1'000'000;
   std::int64_t readStep = 0;
+  std::int64_t wakeLateTicks = 0;
   int reads = 0;
   int sleeps = 0;
   std::int64_t sleptNs = 0;

@@ -17,8 +17,15 @@ std::int64_t counterFrequency() noexcept;
 // saturates at the clock's maximum; a duration <= 0 returns at once.
 void sleepFor(std::chrono::nanoseconds duration) noexcept;
 
-// Asks the system for a 1 ms sleep granularity for the rest of the process.
-// Windows raises the timer resolution; Linux already sleeps that finely.
+// Asks the system for fine sleeps in the calling 2 ms loop. Windows raises
+// the timer resolution to 1 ms for the rest of the process. Linux sleeps
+// that finely already, but wakes a thread without real-time priority up to
+// its timer slack late (50 us by default): the calling thread's slack
+// becomes 1 us.
 void requestTimerResolution1ms() noexcept;
+
+// Processor time the calling thread has used, in nanoseconds (Windows
+// counts it in scheduler ticks).
+std::int64_t threadCpuTimeNs() noexcept;
 
 }  // namespace tarvex::platform

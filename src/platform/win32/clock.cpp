@@ -42,4 +42,13 @@ void sleepFor(std::chrono::nanoseconds duration) noexcept {
 
 void requestTimerResolution1ms() noexcept { timeBeginPeriod(1); }
 
+std::int64_t threadCpuTimeNs() noexcept {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<std::int64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+  };
+  return (ticks(kernel) + ticks(user)) * 100;  // 100 ns units
+}
+
 }  // namespace tarvex::platform
