@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 
 #include "common/clock.h"
 #include "games/game_sources.h"
@@ -52,19 +53,23 @@ class ManualClock final : public Clock {
 };
 
 // A game that is found when `running`, and that produces a new frame on
-// each read while `sending`, with the channel values `onRead` writes.
+// each read while `sending`, with the channel values `onRead` writes. Each
+// step throws while its `throwOn...` flag is set.
 class FakeGame final : public GameReader {
  public:
   bool detect() override {
     ++detects;
+    if (throwOnDetect) throw std::runtime_error("fake game: detect failed");
     return running;
   }
   bool open() override {
     ++opens;
+    if (throwOnOpen) throw std::runtime_error("fake game: open failed");
     return opens > failOpens;
   }
   int read(GameDataRecord& record) override {
     ++reads;
+    if (throwOnRead) throw std::runtime_error("fake game: read failed");
     if (!sending) return 0;
     if (onRead) onRead(record, reads);
     return 1;
@@ -75,6 +80,7 @@ class FakeGame final : public GameReader {
   std::atomic<bool> running{true};
   std::atomic<bool> sending{true};
   int failOpens = 0;  // the first n opens fail
+  std::atomic<bool> throwOnDetect{false}, throwOnOpen{false}, throwOnRead{false};
   std::function<void(GameDataRecord&, int)> onRead;
   std::atomic<int> detects{0}, opens{0}, reads{0}, closes{0};
 };
