@@ -30,6 +30,7 @@ int runStatus(Context& context, int argc, char** argv);
 int runFormula(Context& context, int argc, char** argv);
 int runLink(Context& context, int argc, char** argv);
 int runDemo(Context& context, int argc, char** argv);
+int runHistogram(Context& context, int argc, char** argv);
 
 // Reads the value of --seconds for `command`: a number of seconds, 0 for
 // "until Ctrl-C". Says what is wrong and returns false for anything else.

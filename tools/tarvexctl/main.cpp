@@ -27,6 +27,9 @@ const Command kCommands[] = {
      runStatus},
     {"link", "[--port COMn | --auto] [--seconds N] [--not-ready]  connect to the controller, show the link", runLink},
     {"demo", "[--seconds N]  simulated X-Plane, the library and the emulated controller, live", runDemo},
+    {"histogram", "--svg FILE [--title T] [--unit U] [--bins N] [--from X] [--to X] LABEL=FILE...  draw samples "
+                  "(pacing_bench, latency_bench --samples) as histograms",
+     runHistogram},
 };
 
 void usage(std::FILE* out) {
