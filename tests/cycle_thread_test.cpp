@@ -87,15 +87,15 @@ TEST_F(CycleThread, ARestartDetectsAfresh) {
   EXPECT_EQ(game->closes, 1) << "the start's reset closes the game left flagged";
 }
 
-// The system clock, counting the precise pacing's waits.
+// The system clock, counting the precise pacing's sleeps.
 class CountingClock final : public Clock {
  public:
   std::int64_t counter() noexcept override { return systemClock().counter(); }
   std::int64_t frequency() noexcept override { return systemClock().frequency(); }
   void sleepFor(std::chrono::nanoseconds d) noexcept override { systemClock().sleepFor(d); }
-  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
+  void sleepUntil(std::int64_t deadline) noexcept override {
     ++preciseWaits;
-    return systemClock().waitUntil(deadline, signal);
+    systemClock().sleepUntil(deadline);
   }
   std::atomic<int> preciseWaits{0};
 };

@@ -33,13 +33,17 @@ class ManualClock final : public Clock {
     sleptNs += d.count();
     now += d.count() * kFrequency / 1'000'000'000;
   }
-  // A raised signal ends the wait at once; otherwise the counter moves to
-  // the deadline and `wakeLateTicks` beyond it, as a late wake-up would.
-  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
-    if (signal.take()) return true;
+  // The counter moves to the deadline and `wakeLateTicks` beyond it, as a
+  // late wake-up would.
+  void sleepUntil(std::int64_t deadline) noexcept override {
     ++sleeps;
     if (now < deadline) now = deadline;
     now += wakeLateTicks;
+  }
+  // A raised signal ends the wait at once; otherwise as sleepUntil.
+  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
+    if (signal.take()) return true;
+    sleepUntil(deadline);
     return false;
   }
   void advanceUs(double us) { now += static_cast<std::int64_t>(us * kTicksPerUs); }

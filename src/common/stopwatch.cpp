@@ -17,6 +17,7 @@ class SystemClock final : public Clock {
   void sleepFor(std::chrono::nanoseconds duration) noexcept override {
     platform::sleepFor(duration);
   }
+  void sleepUntil(std::int64_t deadline) noexcept override { platform::sleepUntil(deadline); }
   bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
     return signal.waitUntil(deadline);
   }
@@ -53,14 +54,18 @@ double Stopwatch::elapsedUs() noexcept {
   return static_cast<double>(clock_->counter() - startTicks) / ticksPerUs;
 }
 
-void Stopwatch::waitCycle() noexcept { sleepThenSpin(sleeper_); }
+void Stopwatch::waitCycle() noexcept { sleepThenSpin(nullptr); }
 
-bool Stopwatch::waitCycle(platform::WakeSignal& signal) noexcept { return sleepThenSpin(signal); }
+bool Stopwatch::waitCycle(platform::WakeSignal& signal) noexcept { return sleepThenSpin(&signal); }
 
-bool Stopwatch::sleepThenSpin(platform::WakeSignal& signal) noexcept {
+bool Stopwatch::sleepThenSpin(platform::WakeSignal* signal) noexcept {
   const auto wake = startTicks + static_cast<std::int64_t>((kCycleUs - spinMarginUs) * ticksPerUs);
   if (clock_->counter() < wake) {
-    if (clock_->waitUntil(wake, signal)) return false;
+    if (signal == nullptr) {
+      clock_->sleepUntil(wake);
+    } else if (clock_->waitUntil(wake, *signal)) {
+      return false;
+    }
     followWakeUp(static_cast<double>(clock_->counter() - wake) / ticksPerUs);
   }
   while (elapsedUs() <= kCycleUs) {

@@ -77,12 +77,10 @@ class Stopwatch {
  private:
   // Sleeps (or waits on `signal`) until the spin margin before the end of
   // the lap, then spins to it and laps; false when the signal ended the sleep.
-  bool sleepThenSpin(platform::WakeSignal& signal) noexcept;
+  bool sleepThenSpin(platform::WakeSignal* signal) noexcept;
   void followWakeUp(double lateUs) noexcept;
 
   Clock* clock_;
-  // Nobody raises it: the sleeps of waitCycle() without a signal.
-  platform::WakeSignal sleeper_;
 };
 
 // How long coarse pacing sleeps at a whole number e of microseconds into the

@@ -13,6 +13,15 @@ std::int64_t counterNow() noexcept;
 // Counter ticks per second; constant while the system runs.
 std::int64_t counterFrequency() noexcept;
 
+// Sleeps until the performance counter reaches `counterValue` (at once when
+// it has). Linux: clock_nanosleep to an absolute time on CLOCK_MONOTONIC.
+// Windows: a high-resolution waitable timer where the system has one
+// (Windows 10 1803 and later), else whole milliseconds at the 1 ms timer
+// resolution, never past the deadline; under Wine, whose timers wake in its
+// server process milliseconds late, NtDelayExecution, which sleeps to the
+// microsecond in the calling process.
+void sleepUntil(std::int64_t counterValue) noexcept;
+
 // Sleeps until the steady clock reaches now + duration. The time point
 // saturates at the clock's maximum; a duration <= 0 returns at once.
 void sleepFor(std::chrono::nanoseconds duration) noexcept;

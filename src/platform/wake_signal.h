@@ -1,13 +1,14 @@
 // A signal that one thread raises and another waits for until a deadline on
-// the performance counter. The 2 ms loops sleep on one until shortly before
-// the end of their cycle; the link loop's is raised when a host message is
-// queued, so that the message goes out at once instead of at the next cycle.
+// the performance counter. The link loop sleeps on one until shortly before
+// the end of its cycle; it is raised when a host message is queued, so that
+// the message goes out at once instead of at the next cycle.
 //
 // Linux: a futex with an absolute CLOCK_MONOTONIC timeout, as precise as
 // clock_nanosleep. Windows: an event and a high-resolution waitable timer
 // where the system has one (Windows 10 1803 and later), else the event's
-// own timeout at the 1 ms timer resolution. The handles are made by the
-// first wait.
+// own timeout at the 1 ms timer resolution; the handles are made by the
+// first wait. Under Wine, whose events wake milliseconds late, the wait is
+// platform::sleepUntil and the signal is looked at when it ends.
 #pragma once
 
 #include <atomic>

@@ -36,6 +36,14 @@ void sleepFor(std::chrono::nanoseconds duration) noexcept {
   }
 }
 
+void sleepUntil(std::int64_t counterValue) noexcept {
+  timespec until{};
+  until.tv_sec = static_cast<time_t>(counterValue / kNsPerSecond);
+  until.tv_nsec = static_cast<long>(counterValue % kNsPerSecond);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
 void requestTimerResolution1ms() noexcept { prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL); }
 
 std::int64_t threadCpuTimeNs() noexcept {

@@ -3,29 +3,9 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/win32/timers.h"
 
 namespace tarvex::platform {
-
-namespace {
-
-// Not in every SDK's headers; Windows 10 1803 and later know it.
-constexpr DWORD kHighResolutionTimer = 0x00000002;
-
-using DelayExecution = LONG(NTAPI*)(BOOLEAN alertable, PLARGE_INTEGER interval);
-
-// Wine keeps events and timers in its server process, whose wake-ups come
-// up to milliseconds late, while its NtDelayExecution sleeps to the
-// microsecond in the calling process. Under Wine the wait is that sleep.
-DelayExecution wineDelay() noexcept {
-  static const DelayExecution delay = []() -> DelayExecution {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return nullptr;
-    return reinterpret_cast<DelayExecution>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDelayExecution")));
-  }();
-  return delay;
-}
-
-}  // namespace
 
 WakeSignal::~WakeSignal() {
   if (timer_ != nullptr) CloseHandle(timer_);
@@ -43,14 +23,9 @@ bool WakeSignal::take() noexcept {
 }
 
 bool WakeSignal::waitUntil(std::int64_t deadline) noexcept {
-  if (const DelayExecution delay = wineDelay()) {
+  if (underWine()) {
     // The signal is looked at when the sleep ends.
-    const std::int64_t left = deadline - counterNow();
-    if (left > 0) {
-      LARGE_INTEGER interval;
-      interval.QuadPart = -(left * 10'000'000 / counterFrequency());
-      if (interval.QuadPart != 0) delay(FALSE, &interval);
-    }
+    sleepUntil(deadline);
     return take();
   }
   if (event_ == nullptr) {
@@ -58,9 +33,8 @@ bool WakeSignal::waitUntil(std::int64_t deadline) noexcept {
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
   }
   if (event_ == nullptr) {
-    // No event: a plain sleep in whole milliseconds, never past the deadline.
-    const std::int64_t leftMs = (deadline - counterNow()) * 1000 / counterFrequency();
-    if (leftMs > 0) Sleep(static_cast<DWORD>(leftMs < 1000 ? leftMs : 1000));
+    // No event to wait on: a sleep, and the signal looked at after it.
+    sleepUntil(deadline);
     return take();
   }
   std::uint32_t expected = kLowered;
