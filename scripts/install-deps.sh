@@ -3,6 +3,8 @@
 #   install-deps.sh [linux|all]   (default: all, including the Windows cross build)
 set -e
 want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev python3"
+# ip makes the private network namespaces of the network tests and demo.
+want="$want iproute2"
 if [ "${1:-all}" = all ]; then
   want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev"
 fi

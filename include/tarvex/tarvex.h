@@ -21,6 +21,8 @@
  *   4. Profiles, limits and outputs
  *   5. Channels, cues and snapshots
  *   6. Device messaging
+ *   7. Network transport
+ *   8. Wind fan
  */
 #ifndef TARVEX_TARVEX_H
 #define TARVEX_TARVEX_H
@@ -203,6 +205,33 @@ TARVEX_API int disableAutoconnect(void);
 TARVEX_API int setStandartPort(const char* port);
 /* Length of the link loop's last cycle in milliseconds. */
 TARVEX_API double getOutputTimeFrame(void);
+
+/* 7. Network transport ----------------------------------------------------
+ * A controller on the network: host messages and output frames go out as
+ * UDP multicast to 232.11.12.14, port 51324, from the active Ethernet
+ * adapter with the lowest IPv4 metric; the controller answers on a UDP
+ * port of this computer (53241 unless set). The network link is live while
+ * answers arrive (8 s of silence end it and drop the messages still
+ * waiting to be sent); both threads idle while the serial link is live and
+ * end with stopTarvex_Thread. Each writes its steps to the diagnostic log.
+ * A start while an older thread of the same kind runs replaces that one.
+ * If the system cannot create the thread, none runs (no exception). */
+TARVEX_API void startUPDListenThread(void);
+TARVEX_API void startUPDMulticastSenderThread(void);
+/* The listen port of the next startUPDListenThread. */
+TARVEX_API void setUDPport(unsigned short port);
+/* Checks a dotted IPv4 text and logs the outcome; the destination stays
+ * 232.11.12.14, port 51324. */
+TARVEX_API void setMulticastAddr(const char* address);
+
+/* 8. Wind fan ---------------------------------------------------------------
+ * The library's own fan on a serial port ("COM3"; mode "8N1": data bits,
+ * parity N/E/O, stop bits 1 or 2). true when the system has that port; the
+ * game-source cycle opens it once the wind axis (21) of the air profile is
+ * active and sends the wind level 0..100 as one byte 0..255 every
+ * intervalMs. Any host can use this; the class WindSerial
+ * (tarvex/wind_serial.h) serves C++ hosts built with the library's compiler. */
+TARVEX_API bool initWindSerial(const wchar_t* port, int baud, const wchar_t* mode, unsigned int intervalMs);
 
 #ifdef __cplusplus
 }

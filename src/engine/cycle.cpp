@@ -72,6 +72,10 @@ void Engine::runCycle() noexcept {
   while (cycleRunning.load() == 1) pace(cyclePass());
   // The open source stays open; the next start's reset closes it.
   sourceOpen = 0;
+  try {
+    wind.stop();
+  } catch (...) {  // its thread could not be joined: it ends by itself
+  }
   loopEnded_ = true;
 }
 
@@ -100,6 +104,10 @@ void Engine::resetSource() noexcept {
   airWeight = 1.0;
   groundWeight = 0.0;
   activeProfile = 0;
+  try {
+    wind.pause();
+  } catch (...) {  // the fan's port failed: it is closed at the next start
+  }
 }
 
 PassEnd Engine::cyclePass() noexcept {

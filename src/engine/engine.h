@@ -30,6 +30,7 @@
 #include "engine/snapshots.h"
 #include "games/game_sources.h"
 #include "profile/motion_profile.h"
+#include "tarvex/wind_serial.h"
 
 namespace tarvex {
 
@@ -112,6 +113,8 @@ class Engine {
   const double* positionSnapshot() const noexcept { return currentSnapshot.data(); }
   // The record the cycle writes: timings, channels and the cue arrays.
   const GameDataRecord& record() const noexcept { return sources.record; }
+  // The fan, which initWindSerial sets up and the output stage feeds.
+  WindSerial& windSerial() noexcept { return wind; }
 
   // --- the game-source cycle, one pass at a time --------------------------
   // Thread start: timer resolution, priorities, a reset, no game flagged,
@@ -145,6 +148,7 @@ class Engine {
   // Smooths the six degrees of freedom into the block while motion cancel is on.
   void publishRigPose() noexcept;
 
+  WindSerial wind;  // the fan; built first, destroyed last
   HostSettings settings;
 
   CalculationHistory calculationHistory;

@@ -7,6 +7,7 @@
 #include "device/device_link.h"
 #include "engine/channels.h"
 #include "engine/engine.h"
+#include "wind/wind_output.h"
 
 namespace tarvex {
 
@@ -82,6 +83,7 @@ void Engine::publishOutputs() noexcept {
   outputFrame.store(frame);
   output_->send(frame);
   publishRigPose();
+  feedWind(wind, sources.record.finalCues[axis::wind], settings.airProfile.axisActive[axis::wind] != 0);
 }
 
 }  // namespace tarvex

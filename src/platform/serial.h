@@ -77,4 +77,39 @@ struct ComPortDevice {
 // order; false when the set cannot be had.
 bool listComPortDevices(std::vector<ComPortDevice>& devices);
 
+// --- ports opened by name (the wind fan) --------------------------------------
+
+// The system has a device of this DOS name ("COM3"). Windows asks
+// QueryDosDeviceA; Linux maps COMn (any case) as above and looks for the node.
+bool dosDeviceExists(const std::string& name);
+
+// Opens the named port ("\\.\NAME" on Windows) for reading and writing,
+// not shared, keeping its line settings. Linux puts the line in raw mode, as
+// a Windows port is: every byte passes unchanged.
+SerialHandle openSerialPortByName(const std::string& name);
+
+enum class Parity { none, odd, even };
+
+struct LineSettings {
+  std::uint32_t baud = 0;
+  int dataBits = 8;
+  Parity parity = Parity::none;
+  int stopBits = 1;  // 1 or 2
+};
+
+bool readLineSettings(SerialHandle handle, LineSettings& settings);
+// Applies the four settings and keeps every other one the port has. Fails
+// for settings the driver refuses (Linux: data bits outside 5..8).
+bool writeLineSettings(SerialHandle handle, const LineSettings& settings);
+
+struct SerialTimeouts {
+  std::uint32_t readIntervalMs = 0;
+  std::uint32_t readMultiplierMs = 0;
+  std::uint32_t readConstantMs = 0;
+  std::uint32_t writeMultiplierMs = 0;
+  std::uint32_t writeConstantMs = 0;
+};
+// Windows: COMMTIMEOUTS as given. Linux: the totals for a one-byte transfer.
+bool setSerialTimeouts(SerialHandle handle, const SerialTimeouts& timeouts);
+
 }  // namespace tarvex::platform

@@ -41,6 +41,11 @@ bool setNonBlocking(SocketHandle socket) noexcept;
 bool bindAnyIPv4(SocketHandle socket, std::uint16_t port) noexcept;
 // Binds to 127.0.0.1 on `port` (0: a free port the system picks).
 bool bindLoopback(SocketHandle socket, std::uint16_t port) noexcept;
+// Binds to one local IPv4 address (host byte order) on `port`.
+bool bindIPv4(SocketHandle socket, std::uint32_t address, std::uint16_t port) noexcept;
+// Joins the multicast `group` on the adapter with the local address
+// `interfaceAddress` (both host byte order; 0 lets the system choose).
+bool joinMulticastGroup(SocketHandle socket, std::uint32_t group, std::uint32_t interfaceAddress) noexcept;
 // The local port a bound socket has, 0 when unknown.
 std::uint16_t localPort(SocketHandle socket) noexcept;
 bool listenOn(SocketHandle socket) noexcept;

@@ -14,8 +14,25 @@
 //   quit
 // Output lines (one fact each, for people and for tests):
 //   pty PATH | ident | version N | stats ... | sent ... | hangup | bye
+//
+// With --udp it is a networked controller instead: it joins the multicast
+// group 232.11.12.14, port 51324 (on the adapter with address --interface,
+// else where the system chooses), checks and counts every datagram's frames
+// the same way, except that host messages may end in 0A 0D instead of their
+// checksum (the network path sends them as the host gave them), and answers
+// by unicast to the sender's address on the library's listen port
+// (--reply-port, 53241). It reports its version on the first frame and
+// again every second, so that the library's network link stays live.
+//   udp GROUP:PORT on ADDR
+//
+// With --fan-link PATH it also plays a wind fan on a second pty, linked at
+// PATH: the stats line shows the last level it received (fan=) and how many
+// bytes came (fanbytes=).
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -69,6 +86,10 @@ struct Options {
   int version = 328;
   double seconds = 0;      // 0: until quit or end of input
   int statsMs = 1000;      // 0: only on request
+  bool udp = false;
+  std::string interface;   // --udp: the adapter's address that joins the group
+  int replyPort = 53241;
+  std::string fanLink;     // a second pty for the wind fan, linked here
 };
 
 struct Counters {
@@ -76,6 +97,8 @@ struct Counters {
   unsigned long long framesAtLastStats = 0;
   float dof[6] = {};
   std::uint32_t belt = 0, wind = 0;
+  unsigned long long fanBytes = 0;
+  int fan = -1;
   Clock::time_point lastStats = Clock::now();
 };
 
@@ -84,6 +107,8 @@ class Emulator {
   explicit Emulator(const Options& options) : options_(options) {}
 
   bool open() {
+    if (!options_.fanLink.empty() && fanFd_ < 0 && !openPty(fanFd_, options_.fanLink, "fan")) return false;
+    if (options_.udp) return openUdp();
     if (!options_.device.empty()) {
       fd_ = ::open(options_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       if (fd_ < 0) {
@@ -94,27 +119,59 @@ class Emulator {
       say("device %s", options_.device.c_str());
       return true;
     }
-    fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
+    if (!openPty(fd_, options_.link, "pty")) return false;
+    versionSent_ = false;
+    return true;
+  }
+
+  // A new pty, raw, its path said as "WHAT PATH" and linked at `link`.
+  bool openPty(int& fd, const std::string& link, const char* what) {
+    fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
       std::fprintf(stderr, "tarvex-controller: no pseudo terminal: %s\n", std::strerror(errno));
       return false;
     }
-    const char* name = ptsname(fd_);
-    slave_ = name != nullptr ? name : "";
+    const char* name = ptsname(fd);
+    const std::string slave = name != nullptr ? name : "";
     // The slave's line discipline must pass every byte unchanged.
-    const int s = ::open(slave_.c_str(), O_RDWR | O_NOCTTY);
+    const int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
     if (s >= 0) {
       makeRaw(s);
       ::close(s);
     }
-    if (!options_.link.empty()) {
-      const std::string tmp = options_.link + ".new";
+    if (!link.empty()) {
+      const std::string tmp = link + ".new";
       ::unlink(tmp.c_str());
-      if (symlink(slave_.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), options_.link.c_str()) != 0)
-        std::fprintf(stderr, "tarvex-controller: cannot link %s: %s\n", options_.link.c_str(), std::strerror(errno));
+      if (symlink(slave.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0)
+        std::fprintf(stderr, "tarvex-controller: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
     }
-    versionSent_ = false;
-    say("pty %s", slave_.c_str());
+    say("%s %s", what, slave.c_str());
+    return true;
+  }
+
+  bool openUdp() {
+    constexpr const char* kGroup = "232.11.12.14";
+    constexpr int kPort = 51324;
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kPort);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    ip_mreq join{};
+    inet_pton(AF_INET, kGroup, &join.imr_multiaddr);
+    join.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (!options_.interface.empty() && inet_pton(AF_INET, options_.interface.c_str(), &join.imr_interface) != 1) {
+      std::fprintf(stderr, "tarvex-controller: --interface wants an IPv4 address, not '%s'\n", options_.interface.c_str());
+      return false;
+    }
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0) {
+      std::fprintf(stderr, "tarvex-controller: cannot join %s:%d: %s\n", kGroup, kPort, std::strerror(errno));
+      return false;
+    }
+    say("udp %s:%d on %s", kGroup, kPort, options_.interface.empty() ? "any" : options_.interface.c_str());
     return true;
   }
 
@@ -125,16 +182,19 @@ class Emulator {
 
   // Reads what arrived and answers it; waits at most `ms` for input.
   void step(int ms) {
-    pollfd pfd{fd_, POLLIN, 0};
-    const int ready = poll(&pfd, 1, ms);
-    if (ready > 0 && (pfd.revents & POLLIN) != 0) {
+    pollfd pfd[2] = {{fd_, POLLIN, 0}, {fanFd_, POLLIN, 0}};
+    const int ready = poll(pfd, fanFd_ >= 0 ? 2 : 1, ms);
+    if (ready > 0 && fanFd_ >= 0 && (pfd[1].revents & POLLIN) != 0) readFan();
+    if (ready > 0 && options_.udp && (pfd[0].revents & POLLIN) != 0) {
+      receiveDatagrams();
+    } else if (ready > 0 && (pfd[0].revents & POLLIN) != 0) {
       std::uint8_t chunk[4096];
       const ssize_t n = ::read(fd_, chunk, sizeof chunk);
       if (n > 0) {
         buffer_.insert(buffer_.end(), chunk, chunk + n);
         parse();
       }
-    } else if (ready > 0) {
+    } else if (ready > 0 && (pfd[0].revents & (POLLHUP | POLLERR)) != 0) {
       // No one holds the other side (the host closed the port): wait.
       std::this_thread::sleep_for(std::chrono::milliseconds(ms > 5 ? 5 : ms));
     }
@@ -195,6 +255,13 @@ class Emulator {
 
   bool quit() const { return quit_; }
 
+  // Over UDP the version report doubles as a sign of life, every second.
+  void heartbeat() {
+    if (!options_.udp || !versionSent_ || Clock::now() - lastReport_ < std::chrono::seconds(1)) return;
+    versionSent_ = false;
+    reportVersion();
+  }
+
   void printStats() {
     const auto now = Clock::now();
     const double seconds = std::chrono::duration<double>(now - counters_.lastStats).count();
@@ -202,10 +269,10 @@ class Emulator {
     counters_.lastStats = now;
     counters_.framesAtLastStats = counters_.frames;
     say("stats frames=%llu fps=%.0f bad=%llu other=%llu garbage=%llu idents=%llu "
-        "dof=%.3f,%.3f,%.3f,%.3f,%.3f,%.3f belt=%u wind=%u",
+        "dof=%.3f,%.3f,%.3f,%.3f,%.3f,%.3f belt=%u wind=%u fan=%d fanbytes=%llu",
         counters_.frames, fps, counters_.bad, counters_.other, counters_.garbage, counters_.idents,
         counters_.dof[0], counters_.dof[1], counters_.dof[2], counters_.dof[3], counters_.dof[4],
-        counters_.dof[5], counters_.belt, counters_.wind);
+        counters_.dof[5], counters_.belt, counters_.wind, counters_.fan, counters_.fanBytes);
   }
 
  private:
@@ -226,6 +293,13 @@ class Emulator {
   }
 
   void send(const std::vector<std::uint8_t>& bytes) {
+    if (options_.udp) {
+      if (peer_.sin_family != AF_INET) return;  // no one has spoken to us yet
+      sockaddr_in to = peer_;
+      to.sin_port = htons(static_cast<std::uint16_t>(options_.replyPort));
+      sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      return;
+    }
     std::size_t done = 0;
     const auto until = Clock::now() + std::chrono::seconds(1);
     while (done < bytes.size() && Clock::now() < until) {
@@ -280,9 +354,33 @@ class Emulator {
     say("ident");
   }
 
+  // Each datagram on its own: a frame cut at its end is not completed by the
+  // next one.
+  void receiveDatagrams() {
+    std::uint8_t datagram[65536];
+    for (;;) {
+      socklen_t length = sizeof peer_;
+      const ssize_t n = recvfrom(fd_, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&peer_), &length);
+      if (n <= 0) return;
+      buffer_.assign(datagram, datagram + n);
+      parse();
+      counters_.garbage += buffer_.size();
+      buffer_.clear();
+    }
+  }
+
+  void readFan() {
+    std::uint8_t chunk[256];
+    const ssize_t n = ::read(fanFd_, chunk, sizeof chunk);
+    if (n <= 0) return;
+    counters_.fanBytes += static_cast<unsigned long long>(n);
+    counters_.fan = chunk[n - 1];
+  }
+
   void reportVersion() {
     if (versionSent_) return;
     versionSent_ = true;
+    lastReport_ = Clock::now();
     std::vector<std::uint8_t> frame = {0xF9, 0xF9, 0x02, 0x00,
                                        static_cast<std::uint8_t>(static_cast<std::int8_t>(options_.version % 100)),
                                        static_cast<std::uint8_t>(static_cast<std::int8_t>(options_.version / 100))};
@@ -340,7 +438,7 @@ class Emulator {
       const bool identification = f[0] == 0xF9 && f[2] == 0x01 && f[4] == 0x00 && terminatorAtEnd(f, 8);
       if (identification) {
         answerIdentification();
-      } else if (!crcAtEnd(f, length)) {
+      } else if (!crcAtEnd(f, length) && !(options_.udp && terminatorAtEnd(f, length))) {
         ++counters_.bad;
         ++at;
         continue;
@@ -358,7 +456,9 @@ class Emulator {
 
   Options options_;
   int fd_ = -1;
-  std::string slave_;
+  int fanFd_ = -1;
+  sockaddr_in peer_{};  // --udp: the library's address
+  Clock::time_point lastReport_;
   std::vector<std::uint8_t> buffer_;
   Counters counters_;
   std::FILE* recordFile_ = nullptr;
@@ -372,8 +472,10 @@ void usage(std::FILE* out) {
                "usage: tarvex-controller [--device PATH] [--link PATH] [--record FILE]\n"
                "                         [--reply plain|checked|two|two-checked|wrong|none]\n"
                "                         [--version N] [--seconds N] [--stats-ms MS]\n"
+               "                         [--udp [--interface ADDR] [--reply-port N]] [--fan-link PATH]\n"
                "Emulates the motion controller on a new pseudo terminal (its path is the\n"
-               "first line printed) or on --device. Commands on standard input: f8, fb,\n"
+               "first line printed), on --device, or on the network (--udp). --fan-link\n"
+               "plays a wind fan on a second pty. Commands on standard input: f8, fb,\n"
                "fe HEX..., fa N [reverse], stats, hangup MS, quit.\n");
 }
 
@@ -391,6 +493,10 @@ int main(int argc, char** argv) {
     else if (arg == "--version" && hasValue) options.version = std::atoi(argv[++i]);
     else if (arg == "--seconds" && hasValue) options.seconds = std::atof(argv[++i]);
     else if (arg == "--stats-ms" && hasValue) options.statsMs = std::atoi(argv[++i]);
+    else if (arg == "--udp") options.udp = true;
+    else if (arg == "--interface" && hasValue) options.interface = argv[++i];
+    else if (arg == "--reply-port" && hasValue) options.replyPort = std::atoi(argv[++i]);
+    else if (arg == "--fan-link" && hasValue) options.fanLink = argv[++i];
     else if (arg == "-h" || arg == "--help") {
       usage(stdout);
       return 0;
@@ -422,6 +528,7 @@ int main(int argc, char** argv) {
         pending.erase(0, nl + 1);
       }
     }
+    emulator.heartbeat();
     emulator.maybePrintStats();
   }
   emulator.printStats();

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
+#include "shared_memory_sim.h"
 #include "wire_formats.h"
 
 namespace {
@@ -33,6 +34,7 @@ const Game kGames[] = {
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tarvex-gamesim <xplane|dcs|condor2> [options]\n"
+               "       tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
                "  --host A.B.C.D         where to send (default 127.0.0.1)\n"
                "  --port N               UDP port (default: the game's, 4321 / 4124 / 55278)\n"
                "  --rate HZ              datagrams per second (default: the game's, 30 / 50 / 25)\n"
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
+  if (gamesim::isSharedMemoryGame(argv[1])) return gamesim::runSharedMemoryGame(argc, argv);
   const Game* game = nullptr;
   for (const Game& g : kGames) {
     if (std::strcmp(argv[1], g.name) == 0) game = &g;

@@ -21,7 +21,9 @@
   X(startTarvex_Thread) X(stopTarvex_Thread) X(sendMessagemmf) X(readMessagemmf)   \
   X(newMessagemmf) X(autoMessagemmf) X(isConnected) X(isInterfaceRunning)          \
   X(pauseInterface) X(resumeInterface) X(enableAutoconnect) X(disableAutoconnect)  \
-  X(setStandartPort) X(getOutputTimeFrame)
+  X(setStandartPort) X(getOutputTimeFrame)                                        \
+  X(startUPDListenThread) X(startUPDMulticastSenderThread) X(setUDPport)           \
+  X(setMulticastAddr) X(initWindSerial)
 
 struct TarvexApi {
 #define TARVEX_API_POINTER(name) decltype(&::name) name = nullptr;

@@ -1,11 +1,17 @@
 // tarvexctl demo: the whole road on one machine. A simulated X-Plane
-// (tarvex-gamesim) sends telemetry, the library turns it into motion, and
-// the output frames go over a pseudo terminal to the emulated motion
-// controller (tarvex-controller), registered as COM9. One live line shows
-// the game, the cycle time, the six degrees of freedom, belt, wind, the
-// link and what the controller receives.
+// (tarvex-gamesim) sends telemetry, the library turns it into motion with
+// the demo profile (demo_profile.h), and the output frames go over a pseudo
+// terminal to the emulated motion controller (tarvex-controller),
+// registered as COM9, while the wind level goes to the emulated fan on a
+// second pty, COM10. One live line shows the game, the cycle time, the six
+// degrees of freedom, belt, wind, the link, what the controller receives
+// and the fan's level.
 //
-//   tarvexctl demo [--seconds N]
+// With --network the controller is reached by UDP multicast instead, inside
+// a private network namespace that the demo makes first (private_network.h);
+// where it cannot, the demo refuses rather than send on a real adapter.
+//
+//   tarvexctl demo [--network] [--seconds N]
 // With --seconds the demo ends by itself and its exit code says whether the
 // controller received valid frames (0) or not (1).
 #include <chrono>
@@ -16,7 +22,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "demo_profile.h"
 #include "link_session.h"
+#include "private_network.h"
 
 #if defined(_WIN32)
 
@@ -45,6 +53,8 @@ namespace tarvexctl {
 namespace {
 
 constexpr int kDemoPort = 9;
+constexpr int kFanPort = 10;
+constexpr int kRefused = 3;  // exit code: no private network for --network
 
 std::string programDirectory() {
   char path[4096];
@@ -134,15 +144,14 @@ double statValue(const std::string& line, const std::string& key) {
   return at == std::string::npos ? 0.0 : std::atof(line.c_str() + at + key.size() + 2);
 }
 
-// Every degree of freedom, belt and wind pass their channels on unchanged
-// (gain 1), within generous input and rig limits.
+// The demo profile in both the air and the ground profile, within generous
+// input and rig limits (its formulas clamp).
 void applyDemoProfile(const TarvexApi& tv) {
-  const int axes[] = {0, 1, 2, 3, 4, 5, 10, 21};
   int refused = 0;
   for (int profile = 0; profile < 2; ++profile) {
-    for (int axis : axes) {
-      tv.setActiveAxis(profile, axis, true);
-      if (tv.setcheckFilterstring(profile, axis, "GAIN(VALUE;1)") != 1) ++refused;
+    for (const DemoSlot& slot : kDemoProfile) {
+      tv.setActiveAxis(profile, slot.axis, true);
+      if (tv.setcheckFilterstring(profile, slot.axis, slot.formula) != 1) ++refused;
     }
   }
   if (refused > 0) std::printf("the library refused %d demo formulas\n", refused);
@@ -154,9 +163,12 @@ void applyDemoProfile(const TarvexApi& tv) {
 
 int runDemo(Context& context, int argc, char** argv) {
   double seconds = 0.0;
+  bool network = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--seconds" && i + 1 < argc) {
+    if (arg == "--network") {
+      network = true;
+    } else if (arg == "--seconds" && i + 1 < argc) {
       if (!parseSeconds("demo", argv[++i], seconds)) return 2;
     } else {
       std::fprintf(stderr, "tarvexctl demo: unknown option '%s'\n", arg.c_str());
@@ -176,6 +188,14 @@ int runDemo(Context& context, int argc, char** argv) {
     }
   }
 
+  // Before any thread: a namespace can only be entered single-threaded.
+  std::string why;
+  if (network && !enterPrivateNetwork(why)) {
+    std::fprintf(stderr, "tarvexctl demo --network: refused, no private network namespace (%s); "
+                         "it never sends on this machine's real adapters\n", why.c_str());
+    return kRefused;
+  }
+
   char tmpTemplate[] = "/tmp/tarvex-demo-XXXXXX";
   if (mkdtemp(tmpTemplate) == nullptr) {
     std::perror("tarvexctl demo: temporary folder");
@@ -183,27 +203,44 @@ int runDemo(Context& context, int argc, char** argv) {
   }
   const std::string tmp = tmpTemplate;
   const std::string node = tmp + "/com" + std::to_string(kDemoPort);
+  const std::string fanNode = tmp + "/com" + std::to_string(kFanPort);
 
-  // The controller on a pty, reached as COM9 through the library's COM map.
+  // The controller on a pty, reached as COM9 through the library's COM map,
+  // or on the private network; the fan on a second pty, COM10.
+  std::vector<std::string> controllerArgs = {controllerProgram, "--fan-link", fanNode, "--stats-ms", "500"};
+  if (network) {
+    controllerArgs.insert(controllerArgs.end(), {"--udp", "--interface", kPrivateAddress});
+  } else {
+    controllerArgs.insert(controllerArgs.end(), {"--link", node});
+  }
   Child controller;
-  if (!controller.start({controllerProgram, "--link", node, "--stats-ms", "500"}, true, "")) {
+  if (!controller.start(controllerArgs, true, "")) {
     std::fprintf(stderr, "tarvexctl demo: cannot start %s\n", controllerProgram.c_str());
     return 1;
   }
-  std::string pty;
-  for (int i = 0; i < 300 && pty.empty(); ++i) {
-    for (const std::string& line : controller.lines())
-      if (line.rfind("pty ", 0) == 0) pty = line.substr(4);
-    if (pty.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::string where, fan;
+  const std::string ready = network ? "udp " : "pty ";
+  for (int i = 0; i < 300 && where.empty(); ++i) {
+    for (const std::string& line : controller.lines()) {
+      if (line.rfind(ready, 0) == 0) where = line.substr(4);
+      if (line.rfind("fan ", 0) == 0) fan = line.substr(4);
+    }
+    if (where.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (pty.empty()) {
+  if (where.empty()) {
     std::fprintf(stderr, "tarvexctl demo: the controller emulator did not start\n");
     controller.stop(false);
     return 1;
   }
-  const std::string map = "COM" + std::to_string(kDemoPort) + "=" + node + ",1A86:7523";
+  const std::string map = "COM" + std::to_string(kDemoPort) + "=" + node + ",1A86:7523;COM" +
+                          std::to_string(kFanPort) + "=" + fanNode;
   setenv("TARVEX_COM_MAP", map.c_str(), 1);
-  std::printf("controller emulator on %s, as COM%d\n", pty.c_str(), kDemoPort);
+  if (network) {
+    std::printf("controller emulator on the private network: multicast %s, from %s\n", where.c_str(), kPrivateAddress);
+  } else {
+    std::printf("controller emulator on %s, as COM%d\n", where.c_str(), kDemoPort);
+  }
+  std::printf("fan emulator on %s, as COM%d\n", fan.c_str(), kFanPort);
 
   const TarvexApi* tv = context.library();
   if (tv == nullptr) {
@@ -223,8 +260,15 @@ int runDemo(Context& context, int argc, char** argv) {
 
   LinkSession link(*tv);
   const std::string port = "COM" + std::to_string(kDemoPort);
-  if (!link.start(port)) std::printf("the controller did not answer on %s; the link keeps trying\n", port.c_str());
-  else std::printf("controller identified on %s\n", port.c_str());
+  if (network) {
+    link.startNetwork();
+  } else if (!link.start(port)) {
+    std::printf("the controller did not answer on %s; the link keeps trying\n", port.c_str());
+  } else {
+    std::printf("controller identified on %s\n", port.c_str());
+  }
+  const std::wstring fanPort = L"COM" + std::to_wstring(kFanPort);
+  if (!tv->initWindSerial(fanPort.c_str(), 9600, L"8N1", 15)) std::printf("no fan on COM%d\n", kFanPort);
   applyDemoProfile(*tv);
   tv->startGamesource_Thread();
   tv->setMotionsystemready(1);
@@ -238,9 +282,10 @@ int runDemo(Context& context, int argc, char** argv) {
     tv->getGameName(name);
     const FrameView f = lastOutputFrame(*tv);
     std::printf("\r%-14.14s %5.2f ms | dof %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f | belt %3u wind %3u | %s | "
-                "controller %3.0f/s bad %.0f   ",
+                "controller %3.0f/s bad %.0f | fan %3.0f   ",
                 name, tv->getMotionDataTimeFrame(), f.dof[0], f.dof[1], f.dof[2], f.dof[3], f.dof[4], f.dof[5],
-                f.belt, f.wind, link.describe().c_str(), statValue(stats, "fps"), statValue(stats, "bad"));
+                f.belt, f.wind, link.describe().c_str(), statValue(stats, "fps"), statValue(stats, "bad"),
+                statValue(stats, "fan"));
     std::fflush(stdout);
   } while (nextView(start, seconds));
   std::printf("\n");
@@ -256,8 +301,12 @@ int runDemo(Context& context, int argc, char** argv) {
   std::system(("rm -rf '" + tmp + "'").c_str());
 
   const double frames = statValue(stats, "frames"), bad = statValue(stats, "bad");
-  std::printf("the controller received %.0f valid output frames, %.0f bad\n", frames, bad);
-  return frames > 0 && bad == 0 ? 0 : 1;
+  std::printf("the controller received %.0f valid output frames, %.0f bad; the fan %.0f level bytes\n", frames, bad,
+              statValue(stats, "fanbytes"));
+  // Over the network the controller's answers must have come back too, and
+  // the fan must have been fed.
+  const bool answered = !network || link.received() > 0;
+  return frames > 0 && bad == 0 && answered && statValue(stats, "fanbytes") > 0 ? 0 : 1;
 }
 
 }  // namespace tarvexctl

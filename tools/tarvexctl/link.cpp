@@ -1,6 +1,7 @@
 // tarvexctl link: connects to the motion controller (on a standard port or
-// by scanning every COM port), runs the game-source cycle so that output
-// frames flow, and shows the link state live until Ctrl-C (or --seconds).
+// by scanning every COM port, or over the network with --network), runs the
+// game-source cycle so that output frames flow, and shows the link state
+// live until Ctrl-C (or --seconds).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@ int runLink(Context& context, int argc, char** argv) {
   double seconds = 0.0;
   std::string port;
   bool ready = true;
+  bool network = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
@@ -24,6 +26,8 @@ int runLink(Context& context, int argc, char** argv) {
       port = argv[++i];
     } else if (arg == "--auto") {
       port.clear();
+    } else if (arg == "--network") {
+      network = true;
     } else if (arg == "--not-ready") {
       ready = false;
     } else {
@@ -36,8 +40,13 @@ int runLink(Context& context, int argc, char** argv) {
   installInterruptHandler();
 
   LinkSession link(*tv);
-  std::printf(port.empty() ? "scanning the COM ports for the controller\n" : "connecting on %s\n", port.c_str());
-  if (!link.start(port)) std::printf("no controller answered on %s; the link keeps running\n", port.c_str());
+  if (network) {
+    std::printf("network: multicast to 232.11.12.14:51324 from the chosen Ethernet adapter, answers on UDP 53241\n");
+    link.startNetwork();
+  } else {
+    std::printf(port.empty() ? "scanning the COM ports for the controller\n" : "connecting on %s\n", port.c_str());
+    if (!link.start(port)) std::printf("no controller answered on %s; the link keeps running\n", port.c_str());
+  }
   tv->startGamesource_Thread();
   if (ready) tv->setMotionsystemready(1);
 

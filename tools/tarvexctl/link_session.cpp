@@ -22,7 +22,15 @@ bool LinkSession::start(const std::string& port) {
   return tv_.resumeInterface() == 1;
 }
 
+void LinkSession::startNetwork() {
+  network_ = true;
+  tv_.startUPDListenThread();
+  tv_.startUPDMulticastSenderThread();
+}
+
 void LinkSession::stop() {
+  if (network_) tv_.stopTarvex_Thread();
+  network_ = false;
   if (!loop_.joinable()) return;
   tv_.stopTarvex_Thread();
   loop_.join();

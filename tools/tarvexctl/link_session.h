@@ -18,15 +18,20 @@ class LinkSession {
   // Starts the loop; with a port ("COM9") connects there, else scans.
   // False when the standard-port connection failed (the loop keeps running).
   bool start(const std::string& port);
+  // The network transport instead: the UDP listen thread and the multicast
+  // sender (both end with stop()).
+  void startNetwork();
   void stop();
 
   // "connected", "searching" or "paused", the link cycle and the messages
   // received from the controller so far.
   std::string describe();
+  long long received() const { return received_; }
 
  private:
   const TarvexApi& tv_;
   std::thread loop_;
+  bool network_ = false;
   long long received_ = 0;
 };
 

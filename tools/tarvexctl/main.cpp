@@ -25,8 +25,10 @@ const Command kCommands[] = {
      runFormula},
     {"status", "[--seconds N] [--ready] [--coarse] [--channels]  run the game-source cycle, show it live",
      runStatus},
-    {"link", "[--port COMn | --auto] [--seconds N] [--not-ready]  connect to the controller, show the link", runLink},
-    {"demo", "[--seconds N]  simulated X-Plane, the library and the emulated controller, live", runDemo},
+    {"link", "[--port COMn | --auto | --network] [--seconds N] [--not-ready]  connect to the controller, show the link",
+     runLink},
+    {"demo", "[--network] [--seconds N]  simulated X-Plane, the library, the emulated controller and fan, live",
+     runDemo},
     {"histogram", "--svg FILE [--title T] [--unit U] [--bins N] [--from X] [--to X] LABEL=FILE...  draw samples "
                   "(pacing_bench, latency_bench --samples) as histograms",
      runHistogram},

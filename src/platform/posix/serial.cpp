@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 
 namespace tarvex::platform {
 
@@ -363,6 +365,107 @@ bool listComPortDevices(std::vector<ComPortDevice>& devices) {
     if (usb) d.hardwareId = "USB\\VID_" + vendor + "&PID_" + product;
     devices.push_back(d);
   }
+  return true;
+}
+
+}  // namespace tarvex::platform
+
+// --- ports opened by name ---------------------------------------------------------
+
+namespace tarvex::platform {
+
+namespace {
+
+// The number of a "COMn" name (any case), 0 for other names.
+int comNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6) return 0;
+  for (int i = 0; i < 3; ++i)
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+  int number = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
+constexpr tcflag_t kSizeFlags[] = {CS5, CS6, CS7, CS8};
+
+}  // namespace
+
+bool dosDeviceExists(const std::string& name) {
+  const int number = comNumber(name);
+  return number > 0 && serialPortExists(number);
+}
+
+SerialHandle openSerialPortByName(const std::string& name) {
+  const int number = comNumber(name);
+  const std::string node = number > 0 ? nodeOfPort(number) : std::string();
+  if (node.empty()) {
+    errno = ENOENT;
+    return kNoSerialPort;
+  }
+  const int fd = open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kNoSerialPort;
+  termios2 tio{};
+  bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 && ioctl(fd, TCGETS2, &tio) == 0;
+  if (ok) {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ok = ioctl(fd, TCSETS2, &tio) == 0;
+  }
+  auto* p = ok ? new (std::nothrow) Port : nullptr;
+  if (p == nullptr) {
+    const int error = !ok ? (errno == EWOULDBLOCK ? EBUSY : errno) : ENOMEM;
+    close(fd);
+    errno = error;
+    return kNoSerialPort;
+  }
+  p->fd = fd;
+  return reinterpret_cast<SerialHandle>(p);
+}
+
+bool readLineSettings(SerialHandle handle, LineSettings& settings) {
+  termios2 tio{};
+  if (ioctl(portOf(handle)->fd, TCGETS2, &tio) != 0) return false;
+  settings.baud = tio.c_ospeed;
+  settings.dataBits = 8;
+  for (int bits = 5; bits <= 8; ++bits)
+    if ((tio.c_cflag & CSIZE) == kSizeFlags[bits - 5]) settings.dataBits = bits;
+  settings.parity = (tio.c_cflag & PARENB) == 0 ? Parity::none : (tio.c_cflag & PARODD) != 0 ? Parity::odd : Parity::even;
+  settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  return true;
+}
+
+bool writeLineSettings(SerialHandle handle, const LineSettings& settings) {
+  const int fd = portOf(handle)->fd;
+  if (settings.dataBits < 5 || settings.dataBits > 8 || (settings.stopBits != 1 && settings.stopBits != 2)) {
+    errno = EINVAL;
+    return false;
+  }
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CBAUD | (CBAUD << IBSHIFT));
+  tio.c_cflag |= kSizeFlags[settings.dataBits - 5] | BOTHER | (BOTHER << IBSHIFT);
+  if (settings.parity != Parity::none) tio.c_cflag |= PARENB;
+  if (settings.parity == Parity::odd) tio.c_cflag |= PARODD;
+  if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
+  tio.c_ispeed = settings.baud;
+  tio.c_ospeed = settings.baud;
+  return ioctl(fd, TCSETS2, &tio) == 0;
+}
+
+bool setSerialTimeouts(SerialHandle handle, const SerialTimeouts& t) {
+  Port* p = portOf(handle);
+  termios2 tio{};
+  if (ioctl(p->fd, TCGETS2, &tio) != 0) return false;
+  p->readTotalMs = t.readConstantMs + t.readMultiplierMs;
+  p->writeTotalMs = t.writeConstantMs + t.writeMultiplierMs;
   return true;
 }
 

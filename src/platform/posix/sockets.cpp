@@ -82,6 +82,18 @@ bool bindLoopback(SocketHandle socket, std::uint16_t port) noexcept {
   return bind(fd(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
 }
 
+bool bindIPv4(SocketHandle socket, std::uint32_t address, std::uint16_t port) noexcept {
+  const sockaddr_in a = ipv4(address, port);
+  return bind(fd(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+bool joinMulticastGroup(SocketHandle socket, std::uint32_t group, std::uint32_t interfaceAddress) noexcept {
+  ip_mreq request{};
+  request.imr_multiaddr.s_addr = htonl(group);
+  request.imr_interface.s_addr = htonl(interfaceAddress);
+  return setsockopt(fd(socket), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
 std::uint16_t localPort(SocketHandle socket) noexcept {
   sockaddr_in a{};
   socklen_t length = sizeof a;

@@ -170,3 +170,52 @@ bool listComPortDevices(std::vector<ComPortDevice>& devices) {
 }
 
 }  // namespace tarvex::platform
+
+// --- ports opened by name ---------------------------------------------------------
+
+namespace tarvex::platform {
+
+bool dosDeviceExists(const std::string& name) {
+  char target[256];
+  return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}
+
+SerialHandle openSerialPortByName(const std::string& name) {
+  const std::string path = "\\\\.\\" + name;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  return h == INVALID_HANDLE_VALUE ? kNoSerialPort : reinterpret_cast<SerialHandle>(h);
+}
+
+bool readLineSettings(SerialHandle handle, LineSettings& settings) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handleOf(handle), &dcb)) return false;
+  settings.baud = dcb.BaudRate;
+  settings.dataBits = dcb.ByteSize;
+  settings.parity = dcb.Parity == EVENPARITY ? Parity::even : dcb.Parity == ODDPARITY ? Parity::odd : Parity::none;
+  settings.stopBits = dcb.StopBits == TWOSTOPBITS ? 2 : 1;
+  return true;
+}
+
+bool writeLineSettings(SerialHandle handle, const LineSettings& settings) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(handleOf(handle), &dcb)) return false;
+  dcb.BaudRate = settings.baud;
+  dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
+  dcb.Parity = settings.parity == Parity::even ? EVENPARITY : settings.parity == Parity::odd ? ODDPARITY : NOPARITY;
+  dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  return SetCommState(handleOf(handle), &dcb) != FALSE;
+}
+
+bool setSerialTimeouts(SerialHandle handle, const SerialTimeouts& t) {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = t.readIntervalMs;
+  timeouts.ReadTotalTimeoutMultiplier = t.readMultiplierMs;
+  timeouts.ReadTotalTimeoutConstant = t.readConstantMs;
+  timeouts.WriteTotalTimeoutMultiplier = t.writeMultiplierMs;
+  timeouts.WriteTotalTimeoutConstant = t.writeConstantMs;
+  return SetCommTimeouts(handleOf(handle), &timeouts) != FALSE;
+}
+
+}  // namespace tarvex::platform

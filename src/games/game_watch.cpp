@@ -1,0 +1,51 @@
+#include "games/game_watch.h"
+
+#include "platform/game_sections.h"
+
+namespace tarvex {
+
+void GameWatch::start(ProcessList& processes, std::vector<std::string_view> processNames, const wchar_t* section,
+                      std::chrono::milliseconds interval) noexcept {
+  stop();
+  gone_ = false;
+  processes_ = &processes;
+  section_ = section;
+  interval_ = interval;
+  try {
+    names_ = std::move(processNames);
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+  } catch (...) {
+    names_.clear();  // no thread: the game is never reported gone
+  }
+}
+
+void GameWatch::stop() noexcept {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void GameWatch::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!wake_.wait_for(lock, interval_, [this] { return stopping_; })) {
+    bool running = names_.empty();
+    for (std::string_view name : names_) {
+      if (processes_->running(name)) {
+        running = true;
+        break;
+      }
+    }
+    if (running && section_ != nullptr) running = platform::gameSectionExists(section_);
+    if (!running) {
+      gone_ = true;
+      return;
+    }
+  }
+}
+
+}  // namespace tarvex

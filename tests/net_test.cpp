@@ -1,0 +1,430 @@
+// The network transport without a network: UDP settings and their log
+// lines, adapter choice over fake adapters laid out under a root folder,
+// the listen thread's receive step and the sender's cycle on loopback
+// sockets, with a manual clock for the 8 s silence.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device_link.h"
+#include "fakes.h"
+#include "link_support.h"
+#include "net/adapter_choice.h"
+#include "net/multicast_sender.h"
+#include "net/network_threads.h"
+#include "net/udp_listener.h"
+#include "net/udp_settings.h"
+#include "net_support.h"
+#if defined(__linux__)
+#include "platform/posix/network_adapters_linux.h"
+#endif
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Bytes;
+using testing::LogTail;
+
+const Bytes kF9 = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+
+class Net : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::useTestLogFolder(); }
+};
+
+// --- settings -------------------------------------------------------------------
+
+TEST_F(Net, DottedQuadsAreFourPartsOfDigitsUpTo255) {
+  struct Row {
+    const char* text;
+    bool valid;
+  } rows[] = {
+      {"239.1.2.3", true}, {"010.0.0.1", true}, {"0.0.0.0", true}, {"255.255.255.255", true},
+      {"1.2.3", false}, {"1.2.3.4.5", false}, {"1..2.3", false}, {"1.2.3.256", false},
+      {"1.2.3.-4", false}, {"1.2.3.4x", false}, {"", false}, {"1.2.3.", false}, {".1.2.3", false},
+      {" 1.2.3.4", false}, {"1.2.3.+4", false},
+      {"1.2.3.99999999999999999999999999", false},  // too long for an int: not valid, no exception
+  };
+  for (const Row& r : rows) EXPECT_EQ(isDottedQuad(r.text), r.valid) << r.text;
+}
+
+TEST_F(Net, SettersLogTheirLinesAndTheDestinationStays) {
+  LogTail log;
+  setUdpListenPort(0);
+  EXPECT_EQ(udpListenPort.load(), 0);
+  setUdpListenPort(65535);
+  EXPECT_EQ(udpListenPort.load(), 65535);
+  setMulticastAddress("239.1.2.3");
+  setMulticastAddress("1.2.3.99999999999999999999");
+  setMulticastAddress(nullptr);
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{
+      "INFO UDP Controller Thread : Set UdpPort : 0",
+      "INFO UDP Controller Thread : Set UdpPort : 65535",
+      "INFO UDP Controller Thread: Validated multicast IP address. using Multicast address: 232.11.12.14 and Port: 51324",
+      "INFO UDP Controller Thread: Failed to validate multicast IP address. Using default Multicast address: 232.11.12.14 and Port: 51324",
+      "INFO UDP Controller Thread: Failed to validate multicast IP address. Using default Multicast address: 232.11.12.14 and Port: 51324",
+  }));
+  setUdpListenPort(static_cast<std::uint16_t>(kDefaultListenPort));
+}
+
+// --- adapter choice -------------------------------------------------------------
+
+TEST_F(Net, ListingFailuresLogTheirStepAndChooseNothing) {
+  using platform::AdapterListStep;
+  struct Row {
+    AdapterListStep step;
+    const char* line;
+  } rows[] = {
+      {AdapterListStep::sizeQuery, "ERROR GetAdaptersAddresses failed during buffer size determination. Error: 87"},
+      {AdapterListStep::allocation, "ERROR Memory allocation failed for adapterAddresses."},
+      {AdapterListStep::listQuery, "ERROR GetAdaptersAddresses failed. Error: 87"},
+  };
+  for (const Row& r : rows) {
+    LogTail log;
+    DiagnosticLog writer;
+    platform::AdapterListing listing;
+    listing.failed = r.step;
+    listing.code = 87;
+    EXPECT_EQ(chooseEthernetAdapter(listing, writer), "");
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"INFO Starting GetPreferredEthernetAdapter routine.", r.line}));
+  }
+}
+
+#if defined(__linux__)
+
+struct FakeAdapter {
+  std::string name;
+  int type;  // 1 Ethernet, 772 loopback
+  std::string state;
+  bool wireless;
+  int metric;  // of its one route; -1: no route
+  std::uint32_t address;
+};
+
+// Lays the adapters out as sysfs and procfs show them, under `root`.
+std::vector<platform::InterfaceAddresses> layOut(const std::filesystem::path& root,
+                                                  const std::vector<FakeAdapter>& adapters) {
+  namespace fs = std::filesystem;
+  fs::create_directories(root / "proc/net");
+  std::ofstream routes(root / "proc/net/route");
+  routes << "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+  std::vector<platform::InterfaceAddresses> list;
+  for (const FakeAdapter& a : adapters) {
+    const fs::path dir = root / "sys/class/net" / a.name;
+    fs::create_directories(dir);
+    std::ofstream(dir / "type") << a.type << "\n";
+    std::ofstream(dir / "operstate") << a.state << "\n";
+    if (a.wireless) fs::create_directories(dir / "wireless");
+    if (a.metric >= 0) {
+      routes << a.name << "\t0000000A\t00000000\t0001\t0\t0\t" << a.metric + 100 << "\t00FFFFFF\t0\t0\t0\n";
+      routes << a.name << "\t0001000A\t00000000\t0001\t0\t0\t" << a.metric << "\t00FFFFFF\t0\t0\t0\n";
+    }
+    list.push_back({a.name, {a.address}});
+  }
+  return list;
+}
+
+TEST_F(Net, TheActiveEthernetAdapterWithTheLowestMetricIsChosen) {
+  const std::uint32_t a = 0x0A000002, b = 0x0A000102;  // 10.0.0.2, 10.0.1.2
+  const FakeAdapter lo{"lo", 772, "unknown", false, 0, 0x7F000001};
+  struct Row {
+    const char* what;
+    std::vector<FakeAdapter> adapters;
+    std::string chosen;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"metrics 25 then 10: the second",
+       {lo, {"eth0", 1, "up", false, 25, a}, {"eth1", 1, "up", false, 10, b}},
+       "10.0.1.2",
+       {"INFO Examining adapter: lo", "INFO Adapter is either inactive or not of type Ethernet. Skipping.",
+        "INFO Examining adapter: eth0", "INFO Adapter is active and of type Ethernet.",
+        "INFO Adapter has lower metric (25). Selecting this adapter.", "INFO Examining adapter: eth1",
+        "INFO Adapter is active and of type Ethernet.", "INFO Adapter has lower metric (10). Selecting this adapter.",
+        "INFO Best adapter selected: eth1 with metric: 10", "INFO Selected adapter IP: 10.0.1.2"}},
+      {"equal metrics: the first",
+       {{"eth0", 1, "up", false, 10, a}, {"eth1", 1, "up", false, 10, b}},
+       "10.0.0.2",
+       {"INFO Examining adapter: eth0", "INFO Adapter is active and of type Ethernet.",
+        "INFO Adapter has lower metric (10). Selecting this adapter.", "INFO Examining adapter: eth1",
+        "INFO Adapter is active and of type Ethernet.", "INFO Best adapter selected: eth0 with metric: 10",
+        "INFO Selected adapter IP: 10.0.0.2"}},
+      {"wireless only: none",
+       {{"wlan0", 1, "up", true, 5, a}},
+       "",
+       {"INFO Examining adapter: wlan0", "INFO Adapter is either inactive or not of type Ethernet. Skipping.",
+        "ERROR No suitable adapter found."}},
+      {"none up: none",
+       {{"eth0", 1, "down", false, 5, a}, {"eth1", 1, "lowerlayerdown", false, 5, b}},
+       "",
+       {"INFO Examining adapter: eth0", "INFO Adapter is either inactive or not of type Ethernet. Skipping.",
+        "INFO Examining adapter: eth1", "INFO Adapter is either inactive or not of type Ethernet. Skipping.",
+        "ERROR No suitable adapter found."}},
+  };
+  for (const Row& r : rows) {
+    testing::TempDir root;
+    platform::AdapterListing listing;
+    listing.adapters = platform::describeInterfaces(root.path().string(), layOut(root.path(), r.adapters));
+    LogTail log;
+    DiagnosticLog writer;
+    EXPECT_EQ(chooseEthernetAdapter(listing, writer), r.chosen) << r.what;
+    std::vector<std::string> lines = {"INFO Starting GetPreferredEthernetAdapter routine."};
+    lines.insert(lines.end(), r.lines.begin(), r.lines.end());
+    EXPECT_EQ(log.lines(), lines) << r.what;
+  }
+}
+
+// With no Ethernet adapter at all (every interface of this machine is
+// unknown under an empty root) the sender thread ends before any socket.
+TEST_F(Net, WithoutAnAdapterTheSenderThreadEndsAndSaysSo) {
+  testing::TempDir root;
+  testing::setEnv("TARVEX_NET_ROOT", root.path().string());
+  DeviceLink link;
+  LogTail log;
+  ASSERT_TRUE(startMulticastSenderThread(link));
+  ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkStopped.load() == 1; }, 5s));
+  const auto lines = log.lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines.front(), "INFO Multicast Thread started.");
+  EXPECT_EQ(lines[1], "INFO Starting GetPreferredEthernetAdapter routine.");
+  EXPECT_EQ(lines[lines.size() - 2], "ERROR No suitable adapter found.");
+  EXPECT_EQ(lines.back(), "INFO No suitable Ethernet adapter found. Exiting.");
+  EXPECT_EQ(link.flags.networkRunning.load(), 0);
+  testing::unsetEnv("TARVEX_NET_ROOT");
+}
+
+#endif  // __linux__
+
+// --- the listen thread's receive step ---------------------------------------------
+
+class Listen : public Net {
+ protected:
+  void SetUp() override {
+    Net::SetUp();
+    port = testing::freeUdpPort();
+    listener.begin(port);
+    ASSERT_TRUE(listener.receiver.isOpen());
+  }
+  void TearDown() override { listener.end(); }
+  void send(const Bytes& datagram) {
+    ASSERT_TRUE(testing::sendDatagram(port, datagram.data(), static_cast<int>(datagram.size())));
+  }
+  // The next datagram's pass.
+  void receiveOne() {
+    ASSERT_TRUE(testing::waitUntil([&] { return listener.pass() == ListenPassEnd::received; }, 5s));
+  }
+  std::vector<Bytes> queued() {
+    std::vector<Bytes> out;
+    for (Message m; link.networkReceiveQueue.pop(m);) out.push_back(m);
+    return out;
+  }
+
+  testing::ManualClock clock;
+  DeviceLink link{clock};
+  UdpListener listener{link};
+  std::uint16_t port = 0;
+};
+
+TEST_F(Listen, EachDatagramIsParsedOnItsOwn) {
+  const Bytes f8 = testing::withCrc(testing::f8Body());
+  struct Row {
+    const char* what;
+    std::vector<Bytes> datagrams;
+    std::vector<Bytes> messages;
+  } rows[] = {
+      {"one frame", {kF9}, {kF9}},
+      {"two frames in one datagram", {testing::concat({kF9, f8})}, {kF9, testing::delivered(f8)}},
+      {"a frame split across two", {Bytes(f8.begin(), f8.begin() + 20), Bytes(f8.begin() + 20, f8.end())}, {}},
+      {"garbage around a frame", {testing::concat({testing::pattern(99, 7), kF9, testing::pattern(5, 1)})}, {kF9}},
+  };
+  for (const Row& r : rows) {
+    link.flags.networkLive = 0;
+    for (const Bytes& d : r.datagrams) {
+      send(d);
+      receiveOne();
+    }
+    EXPECT_EQ(queued(), r.messages) << r.what;
+    EXPECT_EQ(link.flags.networkLive.load(), r.messages.empty() ? 0 : 1) << r.what;
+  }
+}
+
+TEST_F(Listen, EightSecondsOfSilenceEndTheLinkAndDropWhatWaitsToBeSent) {
+  send(kF9);
+  receiveOne();
+  ASSERT_EQ(link.flags.networkLive.load(), 1);
+  link.serialSendQueue.pushUnlimited(Message(kF9));
+  link.networkSendQueue.pushUnlimited(Message(kF9));
+  clock.advanceUs(7'999'999);
+  EXPECT_EQ(listener.pass(), ListenPassEnd::quiet);
+  EXPECT_EQ(link.flags.networkLive.load(), 1) << "not yet";
+  EXPECT_EQ(link.networkSendQueue.size(), 1u);
+  clock.advanceUs(1);
+  listener.pass();
+  EXPECT_EQ(link.flags.networkLive.load(), 0);
+  EXPECT_TRUE(link.serialSendQueue.empty());
+  EXPECT_TRUE(link.networkSendQueue.empty());
+
+  // A datagram without a valid frame does not make it live again.
+  send(testing::pattern(40, 3));
+  receiveOne();
+  EXPECT_EQ(link.flags.networkLive.load(), 0);
+}
+
+TEST_F(Listen, WhileTheSerialLinkIsLiveNothingIsRead) {
+  link.flags.serialLive = 1;
+  send(kF9);
+  send(kF9);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(listener.pass(), ListenPassEnd::serialLive);
+  EXPECT_TRUE(queued().empty());
+  link.flags.serialLive = 0;
+  receiveOne();  // the system kept them: one per pass
+  EXPECT_EQ(queued().size(), 1u);
+  receiveOne();
+  EXPECT_EQ(queued().size(), 1u);
+}
+
+// The real thread under hostile datagrams: it keeps running, delivers the
+// valid frame that follows them and nothing else.
+TEST_F(Net, HostileDatagramsLeaveTheListenThreadRunning) {
+  DeviceLink link;
+  const std::uint16_t port = testing::freeUdpPort();
+  setUdpListenPort(port);
+  ASSERT_TRUE(startListenThread(link));
+  ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkRunning.load() == 1; }, 5s));
+  std::mt19937 random(12);
+  std::vector<Bytes> hostile;
+  hostile.push_back(Bytes(65000, 0xFE));                         // huge, a false length field
+  hostile.push_back({0xFE, 0xFE, 0xFF, 0xFF, 1, 2, 3});          // truncated: claims 65541 bytes
+  hostile.push_back({0xFA, 0xFA});                               // too short to be a frame
+  for (int i = 0; i < 300; ++i) {                                // a fragment storm: every id new
+    hostile.push_back(testing::fragmentFrame(static_cast<std::uint16_t>(i + 1), 0, 65535, testing::pattern(500, 1)));
+  }
+  for (int i = 0; i < 50; ++i) {
+    Bytes garbage(random() % 9000);
+    for (auto& b : garbage) b = static_cast<std::uint8_t>(random());
+    hostile.push_back(garbage);
+  }
+  for (std::size_t i = 0; i < hostile.size(); ++i) {
+    testing::sendDatagram(port, hostile[i].data(), static_cast<int>(hostile[i].size()));
+    if (i % 16 == 15) std::this_thread::sleep_for(2ms);
+  }
+  // The valid frame, until one gets past the storm (the socket's buffer may
+  // drop some while the thread takes one datagram per 2 ms).
+  ASSERT_TRUE(testing::waitUntil([&] {
+    testing::sendDatagram(port, kF9.data(), static_cast<int>(kF9.size()));
+    std::this_thread::sleep_for(20ms);
+    return !link.networkReceiveQueue.empty();
+  }, 20s));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(link.flags.networkLive.load(), 1);
+  for (Message m; link.networkReceiveQueue.pop(m);) EXPECT_EQ(m, kF9) << "nothing else, nothing corrupted";
+  EXPECT_EQ(link.flags.networkStopped.load(), 0) << "still running";
+  link.flags.networkRunning = 0;
+  ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkStopped.load() == 1; }, 5s));
+  setUdpListenPort(static_cast<std::uint16_t>(kDefaultListenPort));
+}
+
+// --- the sender's cycle ------------------------------------------------------------
+
+class Send : public Net {
+ protected:
+  void SetUp() override {
+    Net::SetUp();
+    before = versionAtLeast328.load();
+    versionAtLeast328 = 0;
+    platform::startSockets();
+    socket = platform::openUdpSocket();
+    platform::bindLoopback(socket, 0);
+    sender = std::make_unique<MulticastSender>(link, socket, platform::kLoopbackAddress, collector.port());
+  }
+  void TearDown() override {
+    sender.reset();
+    platform::closeSocket(socket);
+    platform::stopSockets();
+    versionAtLeast328 = before;
+  }
+  void autoMessage(const Bytes& m) { link.autoMessageQueue.pushUnlimited(Message(m)); }
+
+  std::uint8_t before = 0;
+  testing::ManualClock clock;
+  DeviceLink link{clock};
+  testing::LoopbackCollector collector;
+  platform::SocketHandle socket = platform::kInvalidSocket;
+  std::unique_ptr<MulticastSender> sender;
+};
+
+TEST_F(Send, AnAutoMessageCarriesItsChecksumFromFirmware328On) {
+  const Bytes message = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+  struct Row {
+    std::uint8_t version328;
+    Bytes sent;
+  } rows[] = {
+      {0, message},
+      {1, {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x88, 0x55}},
+  };
+  for (const Row& r : rows) {
+    versionAtLeast328 = r.version328;
+    link.autoMessageQueue.clear();
+    autoMessage(message);
+    EXPECT_EQ(sender->pass(), SenderPassEnd::cycled);
+    EXPECT_EQ(collector.take(), std::vector<testing::Datagram>{r.sent}) << int{r.version328};
+  }
+}
+
+TEST_F(Send, ALoneAutoMessageGoesOutTwelveTimesANewerOneReplacesIt) {
+  const Bytes first = {0x01, 0x02, 0x03, 0x0A, 0x0D}, second = {0x04, 0x05, 0x0A, 0x0D};
+  autoMessage(first);
+  for (int i = 0; i < 15; ++i) sender->pass();
+  EXPECT_EQ(collector.take(), std::vector<testing::Datagram>(12, first));
+  EXPECT_TRUE(link.autoMessageQueue.empty());
+  autoMessage(first);
+  sender->pass();
+  autoMessage(second);
+  sender->pass();
+  sender->pass();
+  EXPECT_EQ(collector.take(), (std::vector<testing::Datagram>{first, first, second}));
+}
+
+TEST_F(Send, HostMessagesGoOutAsGivenShortOnesAreDropped) {
+  const Bytes frame = {0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D};
+  Bytes long_fa(1006, 0x33);
+  long_fa[0] = long_fa[1] = 0xFA;
+  for (const Bytes& m : {Bytes{0x01, 0x02}, frame, Bytes{0x07}, long_fa})
+    link.networkSendQueue.pushUnlimited(Message(m));
+  sender->pass();
+  EXPECT_TRUE(link.networkSendQueue.empty());
+  const auto sent = collector.take();
+  ASSERT_EQ(sent.size(), 3u) << "the two short ones are gone";
+  EXPECT_EQ(sent[0], frame) << "no checksum on the network path";
+  // 1000 data bytes: two fragments of 500, id 1, count 2.
+  EXPECT_EQ(sent[1].size(), 514u);
+  EXPECT_EQ(sent[2].size(), 514u);
+  EXPECT_EQ(Bytes(sent[2].begin(), sent[2].begin() + 12),
+            (Bytes{0xFA, 0xFA, 0xFC, 0x01, 0x00, 0xF1, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00}));
+}
+
+TEST_F(Send, WhileTheSerialLinkIsLiveOrPausedNothingIsSent) {
+  for (auto* flag : {&link.flags.serialLive, &link.flags.interfaceRunning}) {
+    const std::uint8_t idle = flag == &link.flags.serialLive ? 1 : 0;
+    *flag = idle;
+    link.networkSendQueue.pushUnlimited(Message(kF9));
+    autoMessage(kF9);
+    EXPECT_EQ(sender->pass(), SenderPassEnd::idle);
+    EXPECT_TRUE(collector.take(20ms).empty());
+    EXPECT_EQ(link.networkSendQueue.size(), 1u);
+    EXPECT_EQ(link.autoMessageQueue.size(), 1u);
+    *flag = static_cast<std::uint8_t>(1 - idle);
+    link.networkSendQueue.clear();
+    link.autoMessageQueue.clear();
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

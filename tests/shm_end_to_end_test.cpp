@@ -1,0 +1,95 @@
+// The seven shared-memory games end to end, as a host sees them: the
+// simulator publishes each game's block under the game's process name, the
+// library (loaded by file name, its cycle on its own thread) finds the game,
+// opens it and reads it, and getGameData follows the lap. When a simulator
+// stops, the source is let go and the game started next is found.
+//
+// The games run as a chain: while one is the source, the next one is
+// started; the first one then stops, and the second must take over.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "tarvex_api.h"
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace t = tarvex::testing;
+
+struct Game {
+  const char* sim;
+  int id;
+};
+
+// Not in priority order on purpose: after each game the next one is found
+// because it is the only one left, whatever its place.
+const Game kChain[] = {{"ac", 3}, {"raceroom", 4}, {"acevo", 16}, {"ams2", 9},
+                       {"iracing", 10}, {"rfactor2", 14}, {"ets2", 17}};
+
+std::unique_ptr<t::Child> startGame(const char* sim) {
+  return std::make_unique<t::Child>(
+      t::startGamesim({sim, "--lap-seconds", "3", "--rate", "250", "--seconds", "120", "--quiet"}));
+}
+
+// Channel numbers: vertical load 11, pitch 19, roll 16.
+constexpr int kVerticalLoad = 11, kPitch = 19, kRoll = 16;
+
+TEST(ShmEndToEnd, EachGameIsFoundReadAndLetGo) {
+  t::useTestLogFolder();
+  TarvexApi tv;
+  std::string error;
+  ASSERT_TRUE(loadTarvex(defaultLibraryPath(), tv, error)) << error;
+  t::GamePortsLock lock;
+
+  std::unique_ptr<t::Child> current = startGame(kChain[0].sim);
+  ASSERT_TRUE(current->started());
+  tv.startGamesource_Thread();
+  tv.setMotionsystemready(1);
+  double* data = nullptr;
+  int count = 0;
+  tv.getGameData(&data, &count);
+  ASSERT_NE(data, nullptr);
+
+  for (std::size_t i = 0; i < std::size(kChain); ++i) {
+    const Game& game = kChain[i];
+    SCOPED_TRACE(game.sim);
+    ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == game.id; }, 15s)) << "found instead: " << tv.getGameID();
+    // The lap moves the channels (over half a lap the body pitches or rolls
+    // one way and the other), and gravity is on the vertical load.
+    double minPitch = 1e9, maxPitch = -1e9, minRoll = 1e9, maxRoll = -1e9, load = 0;
+    int samples = 0;
+    const auto end = std::chrono::steady_clock::now() + 1600ms;
+    while (std::chrono::steady_clock::now() < end) {
+      minPitch = std::min(minPitch, data[kPitch]);
+      maxPitch = std::max(maxPitch, data[kPitch]);
+      minRoll = std::min(minRoll, data[kRoll]);
+      maxRoll = std::max(maxRoll, data[kRoll]);
+      load += data[kVerticalLoad];
+      ++samples;
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(maxPitch - minPitch + maxRoll - minRoll, 2.0);
+    EXPECT_NEAR(load / samples, 9.8, 3.0);
+    EXPECT_EQ(tv.getGameID(), game.id);  // still the source: nothing dropped it
+    // The next game starts beside it; this one ends.
+    std::unique_ptr<t::Child> next;
+    if (i + 1 < std::size(kChain)) {
+      next = startGame(kChain[i + 1].sim);
+      ASSERT_TRUE(next->started());
+    }
+    current->kill();
+    if (i + 1 == std::size(kChain)) {
+      EXPECT_TRUE(t::waitUntil([&] { return tv.getGameID() == -1; }, 8s)) << "the last game was not let go";
+    }
+    current = std::move(next);
+  }
+  tv.stopGamesource_Thread();
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+// One sign convention for every game. Each game reader is fed the same
+// manoeuvre, encoded by the simulator in that game's own format and axes (the
+// racing games a lap, the flight simulators a flight), and every motion
+// channel it writes must have the convention's sign; where the game sends the
+// quantity itself, its size must agree too.
+//
+// The convention (README, "Motion channels"): lateral right, longitudinal
+// forward, vertical up; yaw clockwise seen from above, pitch nose up, roll
+// left side down; loads are accelerations plus gravity's share.
+//
+// A reader that keeps its game's own sign for a channel on purpose lists it
+// under its row's deviations, with the factor between what it gives and the
+// convention; the README lists the same deviations for users.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/channels.h"
+#include "flight.h"
+#include "games/flight_sim_readers.h"
+#include "games/shared_memory_readers.h"
+#include "lap.h"
+#include "shared_memory_blocks.h"
+#include "support.h"
+#include "wire_formats.h"
+
+namespace tarvex {
+namespace {
+
+namespace ch = channel;
+using gamesim::LapPhase;
+
+using Channels = std::array<double, kChannelCount>;
+
+// The channels as the convention defines them, from the lap's physical state.
+Channels fromLap(const gamesim::LapState& s) {
+  Channels c{};
+  c[ch::lateral_speed] = s.lateralSpeed;
+  c[ch::lateral_accel] = s.lateralAccel;
+  c[ch::lateral_accel_g] = s.lateralLoad;
+  c[ch::longitu_speed] = s.longitudinalSpeed;
+  c[ch::longitu_accel] = s.longitudinalAccel;
+  c[ch::longitu_accel_g] = s.longitudinalLoad;
+  c[ch::vertica_speed] = s.verticalSpeed;
+  c[ch::vertica_accel] = s.verticalAccel;
+  c[ch::vertica_accel_g] = s.verticalLoad;
+  c[ch::yaw_position] = s.heading;
+  c[ch::yaw_speed] = s.yawRate;
+  c[ch::yaw_accel] = s.yawAccel;
+  c[ch::pitch_position] = s.pitch;
+  c[ch::pitch_speed] = s.pitchRate;
+  c[ch::pitch_accel] = s.pitchAccel;
+  c[ch::roll_position] = s.roll;
+  c[ch::roll_speed] = s.rollRate;
+  c[ch::roll_accel] = s.rollAccel;
+  return c;
+}
+
+// The flight's state counts roll with the right wing down; the convention's
+// roll is left side down.
+Channels fromFlight(const gamesim::FlightState& s) {
+  Channels c{};
+  c[ch::longitu_accel] = s.longitudinalAccel;
+  c[ch::longitu_accel_g] = s.longitudinalLoad;
+  c[ch::vertica_accel_g] = s.verticalLoad;
+  c[ch::yaw_position] = s.heading;
+  c[ch::yaw_speed] = s.yawRate;
+  c[ch::pitch_position] = s.pitch;
+  c[ch::pitch_speed] = s.pitchRate;
+  c[ch::roll_position] = -s.roll;
+  c[ch::roll_speed] = -s.rollRate;
+  return c;
+}
+
+// One channel a reader writes: `factor` times the convention's value (1
+// where the reader follows the convention); `sized` when the game sends the
+// quantity, so that its size is checked as well as its sign.
+struct Check {
+  int channel;
+  double factor = 1.0;
+  bool sized = true;
+};
+
+// The moments the manoeuvre is checked at (seconds into it), and what a
+// reader gives at one of them.
+struct GameRow {
+  const char* game;
+  std::vector<double> moments;
+  std::function<Channels(double)> expected;
+  std::function<GameDataRecord(double)> readAt;
+  std::vector<Check> checks;
+};
+
+constexpr double kLapSeconds = 60.0;
+constexpr double kFlightSeconds = 120.0;
+
+std::vector<double> lapMoments() {
+  const gamesim::Lap lap(kLapSeconds);
+  std::vector<double> moments;
+  for (LapPhase phase : {LapPhase::standing, LapPhase::accelerating, LapPhase::braking, LapPhase::rightCorner,
+                         LapPhase::leftCorner, LapPhase::crest, LapPhase::kerb, LapPhase::stopping}) {
+    moments.push_back(lap.middleOf(phase));
+  }
+  // Entering the right-hand corner: the body starts to lean and turn.
+  moments.push_back(lap.middleOf(LapPhase::rightCorner) - 0.04 * kLapSeconds);
+  return moments;
+}
+
+// Take-off roll, climb, the right turn, the left turn, descent.
+std::vector<double> flightMoments() {
+  return {0.15 * kFlightSeconds, 0.30 * kFlightSeconds, 0.475 * kFlightSeconds, 0.65 * kFlightSeconds,
+          0.80 * kFlightSeconds};
+}
+
+Channels lapChannels(double t) { return fromLap(gamesim::Lap(kLapSeconds).at(t)); }
+Channels flightChannels(double t) { return fromFlight(gamesim::Flight(kFlightSeconds).at(t)); }
+
+template <class Reader, class Encode>
+std::function<GameDataRecord(double)> udpRow(Encode encode) {
+  return [encode](double t) {
+    Reader reader;
+    GameDataRecord r;
+    const auto datagram = encode(t);
+    reader.consume(reinterpret_cast<const std::uint8_t*>(datagram.data()), static_cast<int>(datagram.size()), r);
+    return r;
+  };
+}
+
+// A shared-memory reader on a block of `bytes` that `write` fills for the
+// moment (it may write it more than once, for readers that need a frame
+// before the one they decode).
+template <class Reader>
+std::function<GameDataRecord(double)> blockRow(
+    std::size_t bytes, std::function<void(std::vector<std::uint8_t>&, const gamesim::LapState&, int)> write) {
+  return [bytes, write](double t) {
+    Reader reader;
+    GameDataRecord r;
+    std::vector<std::uint8_t> block(bytes, 0);
+    const gamesim::LapState s = gamesim::Lap(kLapSeconds).at(t);
+    for (int frame = 1; frame <= 2; ++frame) {
+      write(block, s, frame);
+      reader.decode(block.data(), block.size(), r);
+    }
+    return r;
+  };
+}
+
+// What each racing reader writes: the speeds, accelerations and loads on the
+// three axes and the three angles with their rates (and angular
+// accelerations where the game sends them), with the factors of the channels
+// it keeps in its game's own direction.
+std::vector<Check> racingChecks(bool speeds, bool angularAccels, std::vector<Check> deviations) {
+  std::vector<Check> checks;
+  std::vector<int> channels = {ch::lateral_accel, ch::lateral_accel_g, ch::longitu_accel, ch::longitu_accel_g,
+                               ch::vertica_accel, ch::vertica_accel_g, ch::yaw_position, ch::yaw_speed,
+                               ch::pitch_position, ch::pitch_speed, ch::roll_position, ch::roll_speed};
+  if (speeds) channels.insert(channels.end(), {ch::lateral_speed, ch::longitu_speed, ch::vertica_speed});
+  if (angularAccels) channels.insert(channels.end(), {ch::yaw_accel, ch::pitch_accel, ch::roll_accel});
+  for (int c : channels) {
+    Check check{c};
+    for (const Check& d : deviations) {
+      if (d.channel == c) check = d;
+    }
+    checks.push_back(check);
+  }
+  return checks;
+}
+
+std::vector<GameRow> games() {
+  const gamesim::Flight flight(kFlightSeconds);
+  std::vector<GameRow> rows;
+  // --- flight simulators, with the flight ------------------------------------
+  // X-Plane and DCS count roll with the right wing down, as the simulators
+  // do; X-Plane's heading channel turns counter-clockwise.
+  rows.push_back({"X-Plane", flightMoments(), flightChannels,
+                  udpRow<XPlaneReader>([flight](double t) { return gamesim::xplaneDatagram(flight.at(t)); }),
+                  {{ch::longitu_accel_g}, {ch::vertica_accel_g}, {ch::yaw_position, -1.0}, {ch::yaw_speed},
+                   {ch::pitch_position}, {ch::pitch_speed}, {ch::roll_position, -1.0}, {ch::roll_speed, -1.0}}});
+  rows.push_back({"DCS", flightMoments(), flightChannels,
+                  udpRow<DcsReader>([flight](double t) { return gamesim::dcsLine(flight.at(t), t); }),
+                  {{ch::longitu_accel_g}, {ch::vertica_accel_g}, {ch::yaw_position}, {ch::yaw_speed},
+                   {ch::pitch_position}, {ch::pitch_speed}, {ch::roll_position, -1.0}, {ch::roll_speed, -1.0}}});
+  // Condor's rates come as the glider sends them: roll rate right wing down.
+  rows.push_back({"Condor 2", flightMoments(), flightChannels,
+                  udpRow<Condor2Reader>([flight](double t) { return gamesim::condorText(flight.at(t), t); }),
+                  {{ch::longitu_accel}, {ch::yaw_speed}, {ch::pitch_position}, {ch::pitch_speed},
+                   {ch::roll_position}, {ch::roll_speed, -1.0}}});
+  // --- racing games, with the lap ----------------------------------------------
+  const auto ac = [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+    gamesim::writeAcPhysics(b.data(), b.size(), s, frame);
+  };
+  rows.push_back({"Assetto Corsa", lapMoments(), lapChannels,
+                  blockRow<AssettoCorsaReader>(gamesim::kAcPhysicsBytes, ac), racingChecks(true, false, {})});
+  rows.push_back({"AC EVO", lapMoments(), lapChannels, blockRow<AssettoCorsaEvoReader>(gamesim::kAcPhysicsBytes, ac),
+                  racingChecks(true, false, {})});
+  // RaceRoom, rFactor 2 and the SCS games keep yaw counter-clockwise and
+  // roll right side down; gravity's share in their lateral load then comes
+  // with that roll's sign, so only the load's sign is checked.
+  const std::vector<Check> yawAndRollTheirWay = {
+      {ch::yaw_position, -1.0},  {ch::yaw_speed, -1.0}, {ch::yaw_accel, -1.0},          {ch::roll_position, -1.0},
+      {ch::roll_speed, -1.0},    {ch::roll_accel, -1.0}, {ch::lateral_accel_g, 1.0, false}};
+  rows.push_back({"RaceRoom", lapMoments(), lapChannels,
+                  blockRow<RaceRoomReader>(gamesim::kRaceRoomBytes,
+                                           [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                             gamesim::writeRaceRoom(b.data(), b.size(), s, {3, 4});
+                                           }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
+  rows.push_back({"Automobilista 2", lapMoments(), lapChannels,
+                  blockRow<Pcars2Reader>(gamesim::kAms2Bytes,
+                                         [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                           gamesim::writePcars2(b.data(), b.size(), s);
+                                         }),
+                  racingChecks(true, false, {})});
+  // iRacing keeps its yaw counter-clockwise.
+  rows.push_back({"iRacing", lapMoments(), lapChannels,
+                  blockRow<IRacingReader>(gamesim::IRacingBlock::bytes(),
+                                          [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+                                            gamesim::IRacingBlock::writeLayout(b.data(), b.size());
+                                            gamesim::IRacingBlock::writeFrame(b.data(), b.size(), s, 100 + frame);
+                                          }),
+                  racingChecks(false, false, {{ch::yaw_position, -1.0}, {ch::yaw_speed, -1.0}})});
+  rows.push_back({"rFactor 2", lapMoments(), lapChannels,
+                  blockRow<RFactor2Reader>(gamesim::kRFactor2Bytes,
+                                           [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
+                                             gamesim::writeRFactor2(b.data(), b.size(), s, s.time + 1.0, frame);
+                                           }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
+  rows.push_back({"Euro Truck Simulator 2", lapMoments(), lapChannels,
+                  blockRow<Ets2Reader>(gamesim::kEts2Bytes,
+                                       [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int) {
+                                         gamesim::writeEts2(b.data(), b.size(), s);
+                                       }),
+                  racingChecks(true, true, yawAndRollTheirWay)});
+  return rows;
+}
+
+// Signs are compared where the manoeuvre clearly has one.
+constexpr double kClearlySigned = 0.1;
+
+int sign(double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
+
+TEST(SignConvention, EveryGameGivesEveryChannelTheConventionsSign) {
+  testing::useTestLogFolder();
+  for (const GameRow& row : games()) {
+    for (double t : row.moments) {
+      const Channels want = row.expected(t);
+      const GameDataRecord got = row.readAt(t);
+      for (const Check& check : row.checks) {
+        if (check.channel == ch::yaw_position) continue;  // headings differ in their zero: below
+        const double expected = check.factor * want[check.channel];
+        const double value = got.channels[check.channel];
+        const std::string where = std::string(row.game) + ", channel \"" + channelName(check.channel - 1) +
+                                  "\", t = " + std::to_string(t) + " s";
+        if (std::abs(expected) > kClearlySigned) {
+          EXPECT_EQ(sign(value), sign(expected)) << where;
+        }
+        if (check.sized) {
+          EXPECT_NEAR(value, expected, 0.02 * std::abs(expected) + 0.02) << where;
+        }
+      }
+    }
+  }
+}
+
+// A heading's zero differs from game to game; its turning does not.
+TEST(SignConvention, EveryGamesHeadingTurnsTheConventionsWay) {
+  testing::useTestLogFolder();
+  for (const GameRow& row : games()) {
+    for (const Check& check : row.checks) {
+      if (check.channel != ch::yaw_position) continue;
+      for (double t : row.moments) {
+        const double dt = 0.5;
+        const double want = check.factor * (row.expected(t + dt)[ch::yaw_position] - row.expected(t - dt)[ch::yaw_position]);
+        const double got = row.readAt(t + dt).channels[ch::yaw_position] - row.readAt(t - dt).channels[ch::yaw_position];
+        const std::string where = std::string(row.game) + ", t = " + std::to_string(t) + " s";
+        if (std::abs(want) > kClearlySigned) {
+          EXPECT_EQ(sign(got), sign(want)) << where;
+        }
+        EXPECT_NEAR(got, want, 0.02 * std::abs(want) + 0.02) << where;
+      }
+    }
+  }
+}
+
+// The lap itself: each manoeuvre is there, with the signs the convention
+// describes (a right-hand corner makes lateral acceleration, yaw rate and
+// roll positive), so that the rows above test something.
+TEST(SignConvention, TheLapHasEveryManoeuvre) {
+  const gamesim::Lap lap(kLapSeconds);
+  const auto at = [&](LapPhase phase) { return lap.at(lap.middleOf(phase)); };
+  const gamesim::LapState standing = at(LapPhase::standing), accelerating = at(LapPhase::accelerating),
+                          braking = at(LapPhase::braking), right = at(LapPhase::rightCorner),
+                          left = at(LapPhase::leftCorner), crest = at(LapPhase::crest), kerb = at(LapPhase::kerb);
+  EXPECT_EQ(standing.speed, 0.0);
+  EXPECT_NEAR(standing.verticalLoad, 9.80665, 1e-9);
+  EXPECT_GT(accelerating.longitudinalAccel, 4.0);  // hard acceleration
+  EXPECT_GT(accelerating.pitch, 0.0);              // the nose lifts
+  EXPECT_LT(braking.longitudinalAccel, -4.0);
+  EXPECT_LT(braking.pitch, 0.0);                   // and dives
+  EXPECT_GT(right.lateralAccel, 3.0);
+  EXPECT_GT(right.yawRate, 5.0);
+  EXPECT_GT(right.roll, 1.0);
+  EXPECT_LT(left.lateralAccel, -3.0);
+  EXPECT_LT(left.yawRate, -5.0);
+  EXPECT_LT(left.roll, -1.0);
+  EXPECT_LT(crest.verticalAccel, -1.0);  // light over the top
+  EXPECT_LT(crest.pitchRate, 0.0);       // the nose goes down
+  EXPECT_GT(kerb.verticalAccel, 5.0);    // thrown up
+  EXPECT_LT(kerb.rollRate, 0.0);         // the left side lifts
+  // Loads are the accelerations plus gravity's share, as the readers split them.
+  const double p = right.pitch * 3.14159265358979 / 180.0, r = right.roll * 3.14159265358979 / 180.0;
+  EXPECT_NEAR(right.lateralLoad, right.lateralAccel + 9.80665 * std::cos(p) * std::sin(r), 1e-9);
+  // The car's axes are unit vectors at right angles.
+  const gamesim::BodyAxes a = right.axes();
+  const auto dot = [](const gamesim::Vec3& x, const gamesim::Vec3& y) {
+    return x.east * y.east + x.north * y.north + x.up * y.up;
+  };
+  EXPECT_NEAR(dot(a.forward, a.forward), 1.0, 1e-12);
+  EXPECT_NEAR(dot(a.forward, a.right), 0.0, 1e-12);
+  EXPECT_NEAR(dot(a.right, a.up), 0.0, 1e-12);
+  // Gravity's share on the car's up axis is the vertical load's.
+  EXPECT_NEAR(a.up.up * 9.80665 + right.verticalAccel, right.verticalLoad, 1e-9);
+  // In the right-hand corner the heading grows: clockwise seen from above.
+  EXPECT_GT(lap.at(lap.middleOf(LapPhase::rightCorner) + 1).heading, right.heading);
+}
+
+}  // namespace
+}  // namespace tarvex

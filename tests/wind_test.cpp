@@ -1,0 +1,176 @@
+// WindSerial on a pseudo terminal registered as a COM port (Linux): the
+// line modes, one buffered byte per interval, pause, the three-failures
+// rule; and the level byte of a wind value.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "wind/wind_output.h"
+
+namespace tarvex {
+namespace {
+
+TEST(WindLevel, ZeroToHundredBecomesZeroTo255) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double level;
+    int byte;
+  } rows[] = {{37.5, 95}, {-10.0, 0}, {250.0, 255}, {0.0, 0}, {100.0, 255}, {50.0, 127}, {0.3, 0}, {0.4, 1},
+              {nan, 0}, {inf, 255}, {-inf, 0}};
+  for (const auto& r : rows) EXPECT_EQ(windLevelByte(r.level), r.byte) << r.level;
+}
+
+}  // namespace
+}  // namespace tarvex
+
+#if defined(__linux__)
+#include <sys/file.h>
+#include <termios.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "link_support.h"
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Bytes;
+using testing::PtyDevice;
+
+constexpr int kPort = 43;
+const std::string kName = "COM43";
+
+// The bytes arriving at the fan within `ms`, with their arrival times.
+struct Arrival {
+  std::uint8_t byte;
+  std::chrono::steady_clock::time_point at;
+};
+std::vector<Arrival> arrivals(const PtyDevice& fan, int ms) {
+  std::vector<Arrival> out;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < until) {
+    for (std::uint8_t b : fan.read(1)) out.push_back({b, std::chrono::steady_clock::now()});
+  }
+  return out;
+}
+
+TEST(WindSerialPort, ModesAreDataBitsParityAndStopBits) {
+  const struct {
+    const char* mode;
+    bool accepted;
+    tcflag_t parity, stop;
+  } rows[] = {
+      {"8E2", true, 0, CSTOPB},  {"8e1", true, 0, 0},  {"8o1", true, PARODD, 0},  {"8O2", true, PARODD, CSTOPB},           {"8X1", false, 0, 0},      {"8N3", false, 0, 0},
+      {"8N", false, 0, 0},           {"8N12", false, 0, 0},     {"9N1", false, 0, 0},
+  };
+  for (const auto& r : rows) {
+    PtyDevice fan(kPort);
+    WindSerial wind;
+    ASSERT_TRUE(wind.init(kName, 9600, r.mode, 15));
+    wind.start();
+    EXPECT_EQ(wind.isRunning(), r.accepted) << r.mode;
+    if (!r.accepted) continue;
+    EXPECT_EQ(fan.read(30), Bytes{0x00}) << "the fan is switched off first";
+    wind.stop();
+    // The settings stay with the terminal after the port is closed. A pty
+    // keeps odd-or-even and the stop bits, but always reports 8 data bits
+    // and no parity enabled, whatever was set.
+    const int fd = ::open(fan.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    ::close(fd);
+    EXPECT_EQ(tio.c_cflag & PARODD, r.parity) << r.mode;
+    EXPECT_EQ(tio.c_cflag & CSTOPB, r.stop) << r.mode;
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << r.mode;
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "bytes pass unchanged";
+  }
+}
+
+TEST(WindSerialPort, BufferedBytesGoOutOnePerInterval) {
+  PtyDevice fan(kPort);
+  WindSerial wind;
+  ASSERT_TRUE(wind.init(kName, 115200, "8N1", 15));
+  wind.start();
+  ASSERT_EQ(fan.read(30), Bytes{0x00});
+  wind.updateBuffer({1, 2, 3, 4, 5});
+  const auto got = arrivals(fan, 200);
+  ASSERT_EQ(got.size(), 5u);
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].byte, i + 1);
+  // Four pauses of 15 ms between the first and the last.
+  EXPECT_GE(got.back().at - got.front().at, 45ms);
+  wind.stop();
+  EXPECT_EQ(fan.read(30), Bytes{0x00}) << "stop switches the fan off";
+}
+
+TEST(WindSerialPort, PauseSwitchesOffAndHoldsBackWhatFollows) {
+  PtyDevice fan(kPort);
+  WindSerial wind;
+  wind.pause();  // no port yet: nothing is written anywhere
+  ASSERT_TRUE(wind.init(kName, 9600, "8N1", 5));
+  EXPECT_TRUE(fan.read(30).empty());
+  wind.start();
+  ASSERT_EQ(fan.read(30), Bytes{0x00});
+  wind.pause();
+  EXPECT_EQ(fan.read(30), Bytes{0x00});
+  wind.updateBuffer({7, 8});
+  EXPECT_TRUE(fan.read(60).empty()) << "taken, not sent";
+  wind.unpause();
+  wind.updateBuffer({9});
+  EXPECT_EQ(fan.read(60), Bytes{9});
+  wind.stop();
+}
+
+TEST(WindSerialPort, AfterThreeFailedStartsOnlyStopOrInitTryAgain) {
+  PtyDevice fan(kPort);
+  WindSerial wind;
+  wind.start();  // not initialised: nothing happens
+  EXPECT_FALSE(wind.isRunning());
+  EXPECT_FALSE(wind.init("COM99", 9600, "8N1", 15)) << "no such device";
+  EXPECT_FALSE(wind.isInit());
+  ASSERT_TRUE(wind.init(kName, 9600, "8N1", 15));
+  const int holder = ::open(fan.slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);  // another program has the port
+  for (int i = 0; i < 3; ++i) wind.start();
+  EXPECT_FALSE(wind.isRunning());
+  ::close(holder);
+  wind.start();
+  EXPECT_FALSE(wind.isRunning()) << "the fourth start does nothing";
+  EXPECT_TRUE(fan.read(30).empty());
+  wind.stop();
+  wind.start();
+  EXPECT_TRUE(wind.isRunning()) << "stop cleared the failures";
+  wind.stop();
+  ASSERT_TRUE(wind.init(kName, 9600, "8X1", 15));
+  for (int i = 0; i < 4; ++i) wind.start();
+  ASSERT_TRUE(wind.init(kName, 9600, "8N1", 15));
+  wind.start();
+  EXPECT_TRUE(wind.isRunning()) << "init cleared the failures";
+}
+
+TEST(WindSerialPort, FeedWindStartsTheFanThenSendsTheLatestLevel) {
+  PtyDevice fan(kPort);
+  WindSerial wind;
+  feedWind(wind, 50.0, true);  // not initialised: nothing
+  ASSERT_TRUE(wind.init(kName, 9600, "8N1", 5));
+  feedWind(wind, 50.0, false);
+  EXPECT_FALSE(wind.isRunning()) << "wind axis off";
+  feedWind(wind, 50.0, true);
+  ASSERT_TRUE(wind.isRunning());
+  EXPECT_EQ(fan.read(30), Bytes{0x00}) << "this cycle's level waits";
+  wind.pause();
+  feedWind(wind, 37.5, true);  // unpauses
+  feedWind(wind, 100.0, true);
+  const Bytes got = fan.read(60);
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got[0], 0x00) << "the pause";
+  EXPECT_EQ(got[1], 255) << "only the latest level is held";
+  wind.stop();
+}
+
+}  // namespace
+}  // namespace tarvex
+#endif
