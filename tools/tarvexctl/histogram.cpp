@@ -73,7 +73,7 @@ std::string escaped(const std::string& text) {
 std::string svgHistogram(const std::vector<Series>& series, const std::string& title, const std::string& unit,
                          int bins, double from, double to) {
   // One panel per set, on the same value axis, one above the other.
-  const double width = 900, left = 70, right = 30, top = 40, panelH = 130, gap = 18, bottom = 50;
+  const double width = 900, left = 70, right = 30, top = 58, panelH = 130, gap = 30, bottom = 50;
   const double plotW = width - left - right;
   const double height = top + series.size() * (panelH + gap) + bottom;
   const double binWidth = (to - from) / bins;
@@ -118,13 +118,13 @@ std::string svgHistogram(const std::vector<Series>& series, const std::string& t
     svg += "<g fill=\"" + std::string(colour) + "\">" + bars + "</g>\n";
     std::snprintf(buf, sizeof buf,
                   "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" stroke=\"#444\"/>\n"
-                  "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\" fill=\"%s\">%s: median %.6g, p99 %.6g, "
+                  "<text x=\"%.0f\" y=\"%.0f\" fill=\"%s\">%s: median %.6g, p99 %.6g, "
                   "max %.6g %s (%zu samples)</text>\n",
-                  left, top0, plotW, panelH, width - right - 6, top0 + 16, colour, escaped(d.label).c_str(),
+                  left, top0, plotW, panelH, left, top0 - 7, colour, escaped(d.label).c_str(),
                   d.at(0.5), d.at(0.99), d.values.back(), escaped(unit).c_str(), d.values.size());
     svg += buf;
   }
-  const double axisY = top + series.size() * (panelH + gap) - gap;
+  const double axisY = top + series.size() * (panelH + gap) - gap;  // below the last panel
   for (int t = 0; t <= 6; ++t) {
     const double v = from + (to - from) * t / 6.0;
     std::snprintf(buf, sizeof buf,
