@@ -171,10 +171,6 @@ struct LinkLoopExit {
   }
 };
 
-}  // namespace
-
-namespace {
-
 struct MappedSection {
   platform::SharedSection section;
   void* view = nullptr;

@@ -33,14 +33,14 @@ struct Series {
 
 const char* const kColours[] = {"#7f8c8d", "#2980b9", "#c0392b", "#27ae60", "#8e44ad", "#d35400"};
 
-bool readSeries(const std::string& spec, Series& out) {
-  const std::size_t eq = spec.find('=');
+bool readSeries(const std::string& entry, Series& out) {
+  const std::size_t eq = entry.find('=');
   if (eq == std::string::npos || eq == 0) {
-    std::fprintf(stderr, "tarvexctl histogram: %s is not LABEL=FILE\n", spec.c_str());
+    std::fprintf(stderr, "tarvexctl histogram: %s is not LABEL=FILE\n", entry.c_str());
     return false;
   }
-  out.label = spec.substr(0, eq);
-  const std::string file = spec.substr(eq + 1);
+  out.label = entry.substr(0, eq);
+  const std::string file = entry.substr(eq + 1);
   std::ifstream in(file);
   if (!in) {
     std::fprintf(stderr, "tarvexctl histogram: cannot read %s\n", file.c_str());
