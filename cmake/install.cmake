@@ -31,3 +31,7 @@ if(NOT WIN32)
     "Libs: -L\${libdir} -ltarvex\nCflags: -I\${includedir}\n")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
+
+# The packet structure EA SPORTS WRC sends to the WRC reader (README, "EA
+# SPORTS WRC").
+install(FILES share/wrc/tarvex.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex/wrc)

@@ -22,15 +22,19 @@ not compile is skipped and the next candidate takes its place. The working
 tree is never touched.
 
 Candidates are every site of those kinds in the chosen files (default: the
-library's sources that the Linux build compiles), in file and line order;
-the seed shuffles them, so the same seed over the same files always draws
-the same mutants. --list prints the drawn mutants without building.
+library's sources that the Linux build compiles). Each site gets a rank
+from the seed and the site itself (its file, the text of its line, which
+occurrence on the line, the change), and the lowest ranks are drawn: the
+same seed over the same files always draws the same mutants, and an edit
+elsewhere does not change the rank of a line it left alone. --list prints
+the drawn mutants without building.
 """
 
 import argparse
+import filecmp
 import fnmatch
 import os
-import random
+import hashlib
 import re
 import shutil
 import subprocess
@@ -149,6 +153,15 @@ def all_sites(top, files):
     return sites
 
 
+def rank(seed, site, text_lines):
+    """A site's place in the draw: fixed by the seed and what the site is."""
+    path, number, column, before, after, kind = site
+    line = text_lines[number - 1]
+    occurrence = line[:column].count(before)
+    key = f"{seed}\0{path}\0{line.strip()}\0{occurrence}\0{before}\0{after}\0{kind}"
+    return hashlib.sha256(key.encode()).hexdigest()
+
+
 def describe(site, text_lines):
     path, number, column, before, after, kind = site
     line = text_lines[number - 1]
@@ -169,12 +182,25 @@ def run(cmd, cwd, timeout):
 
 
 def copy_tree():
-    if os.path.isdir(TREE):
-        shutil.rmtree(TREE)
-    for f in tracked_files():
-        target = os.path.join(TREE, f)
+    """Brings the copy up to the working tree. A file whose content differs
+    from the copy's gets the current time: the build of the previous run may
+    be newer than the working tree's file (a mutant that touched a header
+    rebuilt everything that includes it), and a kept time would leave its
+    old objects in place. Unchanged files keep their times, so the build
+    stays incremental."""
+    tracked = tracked_files()
+    for f in tracked:
+        source, target = os.path.join(ROOT, f), os.path.join(TREE, f)
+        if os.path.isfile(target) and filecmp.cmp(source, target, shallow=False):
+            continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(os.path.join(ROOT, f), target)
+        shutil.copyfile(source, target)
+        shutil.copymode(source, target)
+    keep = {os.path.normpath(os.path.join(TREE, f)) for f in tracked}
+    for folder, _, names in os.walk(TREE):
+        for name in names:
+            if os.path.join(folder, name) not in keep:
+                os.remove(os.path.join(folder, name))
 
 
 def configure():
@@ -229,10 +255,6 @@ def main():
     sites = all_sites(top, files)
     if not sites:
         sys.exit("no mutation sites in " + " ".join(args.files))
-    order = list(range(len(sites)))
-    random.Random(args.seed).shuffle(order)
-    print(f"{len(files)} files, {len(sites)} sites; seed {args.seed}, {args.count} mutants", flush=True)
-
     texts = {}
 
     def lines_of(path):
@@ -240,6 +262,9 @@ def main():
             with open(os.path.join(top, path), encoding="utf-8") as handle:
                 texts[path] = handle.read().split("\n")
         return texts[path]
+
+    order = sorted(range(len(sites)), key=lambda i: rank(args.seed, sites[i], lines_of(sites[i][0])))
+    print(f"{len(files)} files, {len(sites)} sites; seed {args.seed}, {args.count} mutants", flush=True)
 
     if args.list:
         for index in order[:args.count]:

@@ -134,7 +134,7 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
   std::atomic<bool> reading{true};
   std::atomic<std::size_t> received{0};
   std::thread controller([&] {
-    while (reading) received += device.read(5).size();
+    while (reading) received += device.within(5).size();
   });
 #endif
   DeviceLinkOutput output(link);

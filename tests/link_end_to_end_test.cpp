@@ -6,103 +6,93 @@
 #include <gtest/gtest.h>
 
 #if defined(__linux__)
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "device/device_link.h"
 #include "device/link_loop.h"
 #include "engine/engine.h"
 #include "fakes.h"
 #include "link_support.h"
-#include "support.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Bytes;
-
 using testing::waitUntil;
-
-// "stats frames=N bad=M ..." of the controller emulator, as numbers.
-std::map<std::string, double> controllerStats(testing::Child& controller) {
-  controller.send("stats");
-  std::map<std::string, double> values;
-  const std::string line = controller.line("stats ");
-  std::size_t pos = 6;
-  while (pos < line.size()) {
-    const std::size_t eq = line.find('=', pos), space = line.find(' ', pos);
-    if (eq == std::string::npos) break;
-    values[line.substr(pos, eq - pos)] = std::atof(line.c_str() + eq + 1);
-    pos = space == std::string::npos ? line.size() : space + 1;
-  }
-  return values;
-}
 
 class EndToEnd : public ::testing::Test {
  protected:
   EndToEnd() {
-    char dir[] = "/tmp/tarvex-e2e-XXXXXX";
-    EXPECT_NE(mkdtemp(dir), nullptr);
-    tmp = dir;
     // An empty sysfs: only the mapped port exists.
-    mkdir((tmp + "/sys").c_str(), 0755);
-    setenv("TARVEX_SYSFS_ROOT", (tmp + "/sys").c_str(), 1);
-    setenv("TARVEX_COM_MAP", ("COM9=" + tmp + "/com9,0403:6001").c_str(), 1);
-    deviceLink().flags.autoconnect = 0;  // each case says how it connects
+    std::filesystem::create_directory(tmp.path() / "sys");
+    testing::setEnv("TARVEX_SYSFS_ROOT", (tmp.path() / "sys").string());
+    testing::setEnv("TARVEX_COM_MAP", "COM9=" + (tmp.path() / "com9").string() + ",0403:6001");
     testing::ChildOptions piped;
     piped.pipes = true;
     controller = std::make_unique<testing::Child>(
         testing::siblingProgram("tarvex-controller"),
-        std::vector<std::string>{"--link", tmp + "/com9", "--record", tmp + "/record.txt", "--stats-ms", "0"}, piped);
+        std::vector<std::string>{"--link", (tmp.path() / "com9").string(), "--record", record.string(),
+                                 "--stats-ms", "0"},
+        piped);
     EXPECT_FALSE(controller->line("pty ").empty());
-
-    auto g = std::make_unique<testing::FakeGame>();
-    g->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n % 100; };
-    engine.installReader(GameId::XPlane, std::move(g));
+    // A game that sends a frame on every pass.
+    auto game = std::make_unique<testing::FakeGame>();
+    game->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n % 100; };
+    engine.installReader(GameId::XPlane, std::move(game));
     for (int k = 0; k < 6; ++k) engine.setRigDofLimit(k, -1.0, 1.0);
   }
   ~EndToEnd() override {
     engine.stopCycleThread();
     stopLinkThread(deviceLink());
     if (loop.joinable()) loop.join();
-    controller.reset();
-    std::system(("rm -rf " + tmp).c_str());
   }
-  void startLink() {
-    loop = std::thread([] { runLinkThread(deviceLink()); });
-    ASSERT_TRUE(waitUntil([] { return deviceLink().flags.linkRunning.load() == 1; }));
+  // A number from the emulator's "stats frames=N bad=M ..." line.
+  double stat(const std::string& name) {
+    controller->send("stats");
+    const std::string line = controller->line("stats ");
+    const std::size_t at = line.find(" " + name + "=");
+    return at == std::string::npos ? -1 : std::atof(line.c_str() + at + name.size() + 2);
+  }
+  // The output frames the emulator recorded.
+  std::vector<testing::Bytes> recorded() {
+    std::vector<testing::Bytes> frames;
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("FCFC", 0) != 0) continue;
+      frames.emplace_back();
+      for (std::size_t i = 0; i + 1 < line.size(); i += 2)
+        frames.back().push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+    }
+    return frames;
   }
 
-  std::string tmp;
+  testing::TempDir tmp;
+  std::filesystem::path record = tmp.path() / "record.txt";
   std::unique_ptr<testing::Child> controller;
   Engine engine{systemClock(), false};
   std::thread loop;
 };
 
-TEST_F(EndToEnd, OutputFramesReachTheControllerAndAnswersComeBack) {
+TEST_F(EndToEnd, OutputFramesGoOutAnswersComeBackAControllerGoneIsFoundAgain) {
   DeviceLink& link = deviceLink();
-  startLink();
+  link.flags.autoconnect = 0;
+  loop = std::thread([&] { runLinkThread(link); });
+  ASSERT_TRUE(waitUntil([&] { return link.flags.linkRunning.load() == 1; }));
   link.flags.standardPort = 9;
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(resumeInterface(link), 1);
-  const std::string connectLines = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(connectLines, "opened....id correct. \n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "opened....id correct. \n");
   EXPECT_EQ(link.isConnected(), 1);
 
   engine.setMotionSystemReady(1);
   engine.startCycleThread();
-  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= 200; }));
+  ASSERT_TRUE(waitUntil([&] { return stat("frames") >= 200; }));
   ASSERT_TRUE(waitUntil([&] { return link.flags.serialLive.load() == 1; })) << "the version report made it live";
   EXPECT_EQ(versionAtLeast328.load(), 1);
+  EXPECT_GT(link.linkStopwatch.lastLapMs(), 0.0);
 
   controller->send("f8");
   controller->send("fe 01 02 03");
@@ -117,54 +107,31 @@ TEST_F(EndToEnd, OutputFramesReachTheControllerAndAnswersComeBack) {
   }));
   EXPECT_EQ(lengths, (std::vector<unsigned>{38, 9, 1206}));
 
-  engine.stopCycleThread();
-  std::this_thread::sleep_for(50ms);
-  const auto stats = controllerStats(*controller);
-  EXPECT_EQ(stats.at("bad"), 0);
-  EXPECT_GE(stats.at("frames"), 200);
-  EXPECT_GT(link.linkStopwatch.lastLapMs(), 0.0);
-
-  // Every recorded output frame is a valid 36-byte frame.
-  std::ifstream record(tmp + "/record.txt");
-  std::string line;
-  int frames = 0;
-  while (std::getline(record, line)) {
-    if (line.rfind("FCFC", 0) != 0) continue;
-    ASSERT_EQ(line.size(), 72u) << line;
-    Bytes f;
-    for (std::size_t i = 0; i < line.size(); i += 2) f.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
-    const std::uint16_t crc = testing::crcBitwise(f, 34);
-    ASSERT_EQ(f[34] | f[35] << 8, crc);
-    ++frames;
-  }
-  EXPECT_EQ(frames, static_cast<int>(stats.at("frames")));
-}
-
-TEST_F(EndToEnd, AControllerThatGoesAwayIsFoundAgain) {
-  DeviceLink& link = deviceLink();
+  // Gone for 300 ms: the link loop's scan finds it again.
   link.flags.autoconnect = 1;
   ::testing::internal::CaptureStdout();
-  startLink();
-  ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 1; }));
-  engine.setMotionSystemReady(1);
-  engine.startCycleThread();
-  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= 100; }));
-
   controller->send("hangup 300");
   ASSERT_FALSE(controller->line("hangup").empty());
   ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 0; }));
   ASSERT_FALSE(controller->line("pty ").empty());
   ASSERT_TRUE(waitUntil([&] { return link.flags.serialConnected.load() == 1; }, 20s)) << "found again";
-  const double before = controllerStats(*controller)["frames"];
-  ASSERT_TRUE(waitUntil([&] { return controllerStats(*controller)["frames"] >= before + 100; }));
+  const double before = stat("frames");
+  ASSERT_TRUE(waitUntil([&] { return stat("frames") >= before + 100; }));
   engine.stopCycleThread();
   stopLinkThread(link);
   loop.join();
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find(" Serial Exception Error: "), std::string::npos) << out;
-  EXPECT_EQ(controllerStats(*controller).at("bad"), 0) << "no corrupted frame";
   EXPECT_EQ(link.flags.linkStopped.load(), 1);
   EXPECT_FALSE(link.port.isOpen());
+
+  // Every frame the emulator counted is recorded: a valid 36-byte frame.
+  ASSERT_TRUE(waitUntil([&] { return static_cast<double>(recorded().size()) == stat("frames"); }));
+  for (const testing::Bytes& f : recorded()) {
+    ASSERT_EQ(f.size(), 36u);
+    ASSERT_EQ(f[34] | f[35] << 8, testing::crcBitwise(f, 34));
+  }
+  EXPECT_EQ(stat("bad"), 0) << "no corrupted frame";
 }
 
 }  // namespace

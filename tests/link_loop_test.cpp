@@ -1,21 +1,21 @@
-// The serial link loop pass by pass, against a pseudo terminal registered
-// as a COM port with a USB id (Linux): sending with the checksum, the auto
-// message's repeat rule, the receive path, identification and the scan,
-// and a device that goes away.
+// The serial link loop pass by pass against a pseudo terminal registered as
+// a COM port with a USB id (Linux): what goes out in a cycle, the auto
+// message's repeat rule, how a pass ends and what follows it, opening a
+// port, identification and the scan, the port listing from sysfs. The
+// receive path is the end-to-end test's (the emulator's messages come back).
 #include <gtest/gtest.h>
 
 #if defined(__linux__)
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <thread>
+#include <tuple>
 
-#include "device/device_link.h"
 #include "device/link_loop.h"
 #include "device/port_enumeration.h"
-#include "engine/output_frame.h"
 #include "fakes.h"
 #include "link_support.h"
 
@@ -23,6 +23,7 @@ namespace tarvex {
 namespace {
 
 using testing::Bytes;
+using testing::concat;
 using testing::ManualClock;
 using testing::PtyDevice;
 using testing::withCrc;
@@ -35,10 +36,7 @@ class LinkPass : public ::testing::Test {
  protected:
   LinkPass() : device(kPort) {
     clock.readStep = 100;
-    versionAtLeast328 = 0;
-  }
-  void connect() {
-    ASSERT_EQ(link.port.openPort(kPort, clock), 1);
+    EXPECT_EQ(link.port.openPort(kPort, clock), 1);
     link.flags.serialConnected = 1;
     beginLinkLoop(link);
   }
@@ -49,174 +47,105 @@ class LinkPass : public ::testing::Test {
   DeviceLink link{clock};
 };
 
-TEST_F(LinkPass, QueuedMessagesGoOutWithTheirChecksumInOneCycle) {
-  connect();
-  const Bytes f9 = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
-  ASSERT_EQ(send(f9), 1);
-  ASSERT_EQ(send({0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D}), 1);
-  ASSERT_EQ(send({0x42}), 1);  // no room for a checksum: dropped, the loop goes on
-  ASSERT_EQ(send({0x0A, 0x0D}), 1);
+// Each with its checksum in place of its last two bytes, long FA messages
+// as fragments; a message too short for a checksum is dropped; one longer
+// than the line holds at once goes out in parts as the device takes them.
+TEST_F(LinkPass, QueuedMessagesGoOutInOneCycle) {
+  const Bytes fa = concat({{0xFA, 0xFA, 0xEE, 0xEE}, testing::pattern(994, 5), {0x0A, 0x0D}});
+  const Bytes big = testing::pattern(200000, 7);
+  for (const Bytes& m : {withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00}), Bytes{0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D},
+                         Bytes{0x42}, Bytes{0x0A, 0x0D}, fa, withTerminator(big)})
+    ASSERT_EQ(send(m), 1);
+  const Bytes data(fa.begin() + 4, fa.end() - 2);
+  const Bytes expected = concat({{0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x88, 0x11}, withCrc({0xFC, 0xFC, 1, 2, 3}),
+                                 {0x00, 0x00}, testing::fragment(1, 0, 2, Bytes(data.begin(), data.begin() + 500)),
+                                 testing::fragment(1, 1, 2, Bytes(data.begin() + 500, data.end())), withCrc(big)});
+  Bytes wire;
+  std::thread reader([&] { wire = device.read(expected.size()); });
   EXPECT_EQ(linkPass(link), LinkPassEnd::cycled);
-  EXPECT_TRUE(link.serialSendQueue.empty());
-  const Bytes wire = device.read();
-  EXPECT_EQ(wire, testing::concat({{0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x88, 0x11},
-                                   withCrc({0xFC, 0xFC, 1, 2, 3}), {0x00, 0x00}}));
+  reader.join();
+  EXPECT_EQ(wire, expected);
 }
 
-TEST_F(LinkPass, AnOutputFrameGoesOutWithItsChecksumInPlaceOfTheTerminator) {
-  connect();
-  double cues[23] = {};
-  cues[0] = 0.5;
-  cues[5] = -2.0;
-  cues[10] = 300.0;
-  cues[21] = 7.0;
-  RigLimits limits{};
-  for (int k = 0; k < 6; ++k) {
-    limits.min[k] = -1.0;
-    limits.max[k] = 1.0;
+// The front auto message is written once a cycle; a newer one replaces it
+// after its next write; a lone one is written twelve times. One of two
+// bytes is not written but takes its turn.
+TEST_F(LinkPass, TheAutoMessageRule) {
+  const Bytes a = {0xA1, 0xA2, 0x0A, 0x0D}, b = {0xB1, 0xB2, 0xB3, 0x0A, 0x0D}, two = {0x0A, 0x0D};
+  struct Step {
+    Bytes queued;  // given to autoMessagemmf before the pass
+    Bytes written;
+  };
+  std::vector<Step> steps = {{a, a}, {{}, a}, {b, a}};
+  for (int i = 0; i < 12; ++i) steps.push_back({{}, b});
+  steps.insert(steps.end(), {{{}, {}}, {two, {}}, {a, {}}, {{}, a}});
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    if (!steps[i].queued.empty()) {
+      ASSERT_EQ(link.autoMessage(steps[i].queued.data()), 1);
+    }
+    ASSERT_EQ(linkPass(link), LinkPassEnd::cycled);
+    EXPECT_EQ(device.read(steps[i].written.size()), steps[i].written) << "pass " << i;
   }
-  const OutputFrame frame = buildOutputFrame(cues, limits);
-  ASSERT_EQ(send(Bytes(frame.begin(), frame.end())), 1);
-  linkPass(link);
-  const Bytes wire = device.read();
-  ASSERT_EQ(wire.size(), 36u);
-  EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 34), Bytes(frame.begin(), frame.begin() + 34));
-  EXPECT_EQ(wire, withCrc(Bytes(frame.begin(), frame.begin() + 34)));
-  EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 6), (Bytes{0xFC, 0xFC, 0x00, 0x00, 0x00, 0x3F}));  // 0.5f
-  EXPECT_EQ(Bytes(wire.begin() + 22, wire.begin() + 34),
-            (Bytes{0x00, 0x00, 0x80, 0xBF, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x00, 0x00, 0x07}));  // -1, 300, 7
 }
 
-TEST_F(LinkPass, LongFaMessagesGoAsFragments) {
-  connect();
-  Bytes message(1000, 0x21);
-  message[0] = message[1] = 0xFA;
-  ASSERT_EQ(send(message), 1);
-  linkPass(link);
-  const Bytes wire = device.read();
-  ASSERT_EQ(wire.size(), 514u + 508u);
-  EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 514),
-            testing::fragmentFrame(1, 0, 2, Bytes(500, 0x21)));
-  EXPECT_EQ(link.serialWriter.counter, 2u);
-}
-
-TEST_F(LinkPass, ALoneAutoMessageIsWrittenTwelveTimes) {
-  connect();
-  const Bytes m = {0xF8, 0x01, 0x0A, 0x0D};
-  ASSERT_EQ(link.autoMessage(m.data()), 1);
-  std::vector<std::size_t> written;
-  for (int cycle = 0; cycle < 14; ++cycle) {
-    linkPass(link);
-    written.push_back(device.read(20).size());
+// Paused or beside a live network link the port is left alone; without a
+// device the link is not live; a device gone takes the cycle's messages.
+TEST_F(LinkPass, HowAPassEnds) {
+  struct Case {
+    const char* name;
+    std::uint8_t interfaceRunning, networkLive, serialConnected, linkRunning;
+    bool hangUp;
+    LinkPassEnd end;
+    std::size_t leftQueued;
+  };
+  const Case cases[] = {
+      {"paused", 0, 0, 1, 1, false, LinkPassEnd::idle, 2},
+      {"the network link is live", 1, 1, 1, 1, false, LinkPassEnd::idle, 2},
+      {"no device", 1, 0, 0, 1, false, LinkPassEnd::disconnected, 2},
+      {"connected", 1, 0, 1, 1, false, LinkPassEnd::cycled, 0},
+      {"the device went away", 1, 0, 1, 1, true, LinkPassEnd::readFailed, 0},
+      {"stopped", 1, 0, 0, 0, false, LinkPassEnd::stopped, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    link.serialSendQueue.clear();
+    send(withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00}));
+    send(withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x02, 0x00}));
+    link.flags.interfaceRunning = c.interfaceRunning;
+    link.flags.networkLive = c.networkLive;
+    link.flags.serialConnected = c.serialConnected;
+    link.flags.linkRunning = c.linkRunning;
+    link.flags.serialLive = 1;
+    if (c.hangUp) device.hangUp();
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(linkPass(link), c.end);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind(" Serial Exception Error: ", 0) == 0, c.hangUp) << out;
+    EXPECT_EQ(link.serialSendQueue.size(), c.leftQueued);
+    EXPECT_EQ(link.flags.serialLive.load(), c.end == LinkPassEnd::disconnected ? 0 : 1);
+    EXPECT_EQ(link.port.isOpen(), !c.hangUp && c.linkRunning != 0);
+    EXPECT_EQ(link.flags.serialConnected.load(), c.hangUp ? 0 : c.serialConnected);
   }
-  for (int cycle = 0; cycle < 12; ++cycle) EXPECT_EQ(written[cycle], 4u) << cycle;
-  EXPECT_EQ(written[12], 0u);
-  EXPECT_EQ(written[13], 0u);
-  EXPECT_TRUE(link.autoMessageQueue.empty());
-  EXPECT_EQ(link.serialRepeatCount, 1);
-}
-
-TEST_F(LinkPass, ANewerAutoMessageReplacesTheOlderAfterItsNextWrite) {
-  connect();
-  const Bytes a = {0xA1, 0xA2, 0x0A, 0x0D}, b = {0xB1, 0xB2, 0xB3, 0x0A, 0x0D};
-  link.autoMessage(a.data());
-  linkPass(link);
-  linkPass(link);
-  EXPECT_EQ(device.read(20), testing::concat({a, a}));
-  link.autoMessage(b.data());
-  linkPass(link);
-  EXPECT_EQ(device.read(20), a) << "the older one once more, then removed";
-  EXPECT_EQ(link.serialRepeatCount, 0);
-  linkPass(link);
-  EXPECT_EQ(device.read(20), b);
-}
-
-TEST_F(LinkPass, AutoMessagesOfTwoBytesAreNotWrittenButCount) {
-  connect();
-  link.autoMessageQueue.pushUnlimited(Message{0x0A, 0x0D});
-  linkPass(link);
-  EXPECT_TRUE(device.read(20).empty());
-  EXPECT_EQ(link.serialRepeatCount, 1);
-}
-
-TEST_F(LinkPass, ReceivedFramesReachTheReceiveQueueAndMakeTheLinkLive) {
-  connect();
-  device.write(testing::concat({{0x00, 0x13}, testing::feFrame({0x0A, 0x0D}),
-                                withCrc({0xF9, 0xF9, 0x02, 0x00, 0x1C, 0x03})}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(link.flags.serialLive.load(), 0);
-  EXPECT_EQ(linkPass(link), LinkPassEnd::cycled);
-  EXPECT_EQ(link.flags.serialLive.load(), 1);
-  EXPECT_EQ(versionAtLeast328.load(), 1);
-  std::uint8_t buffer[4096];
-  EXPECT_EQ(link.readMessage(buffer), 6u);
-  EXPECT_EQ(Bytes(buffer, buffer + 6), (Bytes{0xFE, 0xFE, 0x02, 0x00, 0x0A, 0x0D}));
-  EXPECT_EQ(link.readMessage(buffer), 8u);
-  EXPECT_EQ(link.readMessage(buffer), 0u);
-}
-
-TEST_F(LinkPass, AFrameSplitAcrossCyclesIsFound) {
-  connect();
-  const Bytes frame = withCrc(testing::f8Body());
-  device.write(Bytes(frame.begin(), frame.begin() + 15));
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  linkPass(link);
-  EXPECT_TRUE(link.serialReceiveQueue.empty());
-  device.write(Bytes(frame.begin() + 15, frame.end()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  linkPass(link);
-  EXPECT_EQ(link.serialReceiveQueue.size(), 1u);
-}
-
-TEST_F(LinkPass, ADeviceThatGoesAwayDropsThePort) {
-  connect();
-  link.flags.serialLive = 1;
-  device.hangUp();
-  send(withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00}));
-  send(withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x02, 0x00}));
-  ::testing::internal::CaptureStdout();
-  const LinkPassEnd end = linkPass(link);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(end, LinkPassEnd::readFailed);
-  EXPECT_EQ(out.rfind(" Serial Exception Error: ", 0), 0u) << out;
-  EXPECT_EQ(link.flags.serialConnected.load(), 0);
-  EXPECT_FALSE(link.port.isOpen());
-  EXPECT_TRUE(link.serialSendQueue.empty()) << "the messages of that cycle are dropped";
-  EXPECT_EQ(linkPass(link), LinkPassEnd::disconnected);
-  EXPECT_EQ(link.flags.serialLive.load(), 0);
-}
-
-TEST_F(LinkPass, AConnectedFlagWithoutAnOpenPortDisconnects) {
-  link.flags.linkRunning = 1;
-  link.flags.serialConnected = 1;  // as if the port was closed behind the loop's back
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(linkPass(link), LinkPassEnd::readFailed);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout().rfind(" Serial Exception Error: ", 0), 0u);
-  EXPECT_EQ(link.flags.serialConnected.load(), 0);
-  EXPECT_EQ(linkPass(link), LinkPassEnd::disconnected);
-}
-
-TEST_F(LinkPass, PausedOrNetworkLiveIdles) {
-  connect();
-  send({0x01, 0x02, 0x0A, 0x0D});
-  link.flags.interfaceRunning = 0;
-  EXPECT_EQ(linkPass(link), LinkPassEnd::idle);
-  link.flags.interfaceRunning = 1;
-  link.flags.networkLive = 1;
-  EXPECT_EQ(linkPass(link), LinkPassEnd::idle);
-  EXPECT_EQ(link.serialSendQueue.size(), 1u) << "the port is left alone";
-  link.flags.linkRunning = 0;
-  EXPECT_EQ(linkPass(link), LinkPassEnd::stopped);
   EXPECT_EQ(link.flags.linkStopped.load(), 1);
-  EXPECT_FALSE(link.port.isOpen());
 }
 
-TEST_F(LinkPass, PacingWaitsForTheCycle) {
-  connect();
-  const std::int64_t before = clock.now;
-  paceLinkLoop(link, linkPass(link));
-  EXPECT_GE(clock.now - before, 2000 * ManualClock::kTicksPerUs);
-  EXPECT_GT(link.linkStopwatch.lastLapMs(), 1.99);
+// After a cycled pass the rest of the 2 ms cycle, after an idle one 100 ms,
+// without a device 1 ms unless a scan ran; nothing after the others.
+TEST_F(LinkPass, WhatFollowsAPass) {
+  paceLinkLoop(link, LinkPassEnd::cycled);
+  EXPECT_GT(link.linkStopwatch.lastLapMs(), 2.0) << "the cycle's 2 ms";
+  EXPECT_LT(link.linkStopwatch.lastLapMs(), 2.1);
+  const std::tuple<LinkPassEnd, std::uint8_t, std::int64_t> cases[] = {
+      {LinkPassEnd::idle, 0, 100'000'000},       {LinkPassEnd::disconnected, 0, 1'000'000},
+      {LinkPassEnd::disconnected, 1, 0},         {LinkPassEnd::readFailed, 0, 0},
+      {LinkPassEnd::stopped, 0, 0},
+  };
+  for (auto [end, autoconnect, sleptNs] : cases) {
+    link.flags.autoconnect = autoconnect;
+    clock.sleptNs = 0;
+    paceLinkLoop(link, end);
+    EXPECT_EQ(clock.sleptNs, sleptNs) << static_cast<int>(end);
+  }
 }
 
 // The engine's output frame is queued once per cycle at a time of its own;
@@ -224,156 +153,144 @@ TEST_F(LinkPass, PacingWaitsForTheCycle) {
 // frame. A message queued while the loop waits is written at once, before
 // its next pass.
 TEST_F(LinkPass, AMessageQueuedWhileTheLoopWaitsGoesOutAtOnce) {
-  connect();
   ASSERT_EQ(linkPass(link), LinkPassEnd::cycled);
   ASSERT_EQ(send({0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D}), 1);
   const std::int64_t lapStart = link.linkStopwatch.startTicks;
   paceLinkLoop(link, LinkPassEnd::cycled);
-  EXPECT_EQ(device.read(), withCrc({0xFC, 0xFC, 1, 2, 3}));
+  EXPECT_EQ(device.read(7), withCrc({0xFC, 0xFC, 1, 2, 3}));
   EXPECT_TRUE(link.serialSendQueue.empty());
   EXPECT_NE(link.linkStopwatch.startTicks, lapStart) << "and the cycle still ends";
   EXPECT_GE(link.linkStopwatch.lastLapMs(), 2.0);
 }
 
-// --- opening and identification -------------------------------------------------
-
-TEST_F(LinkPass, OpenPortOnAMissingPortSaysSo) {
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(link.port.openPort(97, clock), 0);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("Serialexception when open port. , Error:", 0), 0u) << out;
-  EXPECT_EQ(link.closePort(), 1);
-  EXPECT_EQ(link.closePort(), 1);
-}
-
-TEST_F(LinkPass, ThePortIsTakenExclusively) {
-  ASSERT_EQ(link.port.openPort(kPort, clock), 1);
+TEST_F(LinkPass, APortIsOpenedExclusivelyOrSaysWhyNot) {
   DeviceLink other{clock};
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(other.port.openPort(kPort, clock), 0);
-  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(other.port.openPort(97, clock), 0);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("Serialexception when open port. , Error:", 0), 0u) << out;
+  EXPECT_NE(out.find("\nSerialexception when open port. , Error:"), std::string::npos) << out;
 }
 
-// Answers every identification request the way `reply` says.
-void answer(PtyDevice& device, const Bytes& reply, int requests = 2) {
-  Bytes got;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (got.size() < 8u * requests && std::chrono::steady_clock::now() < until) {
-    const Bytes more = device.read(5);
-    got.insert(got.end(), more.begin(), more.end());
+// No time passes, except that the scan's 10 ms wait for the device's answer
+// lasts until the answer is on the port: on a busy machine the answering
+// thread may not run within 10 ms.
+struct ScanClock final : Clock {
+  std::int64_t counter() noexcept override { return systemClock().counter(); }
+  std::int64_t frequency() noexcept override { return systemClock().frequency(); }
+  void sleepFor(std::chrono::nanoseconds d) noexcept override {
+    if (d != std::chrono::milliseconds(10) || link == nullptr) return;
+    testing::waitUntil([&] {
+      try {
+        return link->port.bytesWaiting() >= answer;
+      } catch (const CSerialException&) {
+        return true;
+      }
+    });
   }
-  for (int i = 0; i < requests; ++i) device.write(reply);
+  DeviceLink* link = nullptr;
+  std::size_t answer = 0;
+};
+
+enum class Via { standardPort, scan, scanWithoutAutoconnect };
+
+struct IdentificationCase {
+  const char* name;
+  Via via;
+  const char* usbId;
+  Bytes answer;  // once both requests are in; none: the port must stay untouched
+  bool connects;
+  std::string says;  // on the console, without a trailing error number
+};
+
+// The standard port takes only the plain first reply; the scan takes the
+// last of any four, and queues two messages when it connects. A port
+// without a known USB id is never opened.
+TEST(LinkIdentification, Replies) {
+  const Bytes r1 = {0xF9, 0xF9, 1, 0, 1, 0, 0x0A, 0x0D}, r1c = {0xF9, 0xF9, 1, 0, 1, 0, 0x88, 0x11};
+  const Bytes r2 = {0xF9, 0xF9, 1, 0, 2, 0, 0x0A, 0x0D}, r2c = {0xF9, 0xF9, 1, 0, 2, 0, 0x88, 0xE1};
+  const Bytes wrong = {0xF9, 0xF9, 1, 0, 7, 0, 0x0A, 0x0D};
+  const auto twice = [](const Bytes& b) { return concat({b, b}); };
+  const IdentificationCase cases[] = {
+      {"plain first reply", Via::standardPort, "1A86:7523", twice(r1), true, "opened....id correct. "},
+      {"checked first reply", Via::standardPort, "0403:6001", twice(r1c), false, "opened.... wrong id"},
+      {"second reply", Via::standardPort, "10C4:EA60", twice(r2), false, "opened.... wrong id"},
+      {"unknown USB id", Via::standardPort, "1234:5678", {}, false, "vid wrong \n\rfail vid.."},
+      {"scan, plain first reply", Via::scan, "03EB:6124", twice(r1), true, "COM41 "},
+      {"scan, checked first reply", Via::scan, "0483:5740", twice(r1c), true, "COM41 "},
+      {"scan, plain second reply", Via::scan, "1A86:7523", twice(r2), true, "COM41 "},
+      {"scan, checked second reply", Via::scan, "1A86:7523", twice(r2c), true, "COM41 "},
+      {"scan, a single reply", Via::scan, "1A86:7523", r1, true, "COM41 "},
+      {"scan, the last reply decides", Via::scan, "1A86:7523", concat({wrong, r2c}), true, "COM41 "},
+      {"scan, a wrong reply", Via::scan, "1A86:7523", concat({r1, wrong}), false, "COM41 Serialexception , Error:"},
+      {"scan, unknown USB id", Via::scan, "1234:5678", {}, false, "COM41 vid wrong \n\r"},
+      {"scan without autoconnect", Via::scanWithoutAutoconnect, "1A86:7523", {}, false, "COM41 "},
+  };
+  const auto withoutErrorNumber = [](const std::string& s) {
+    return s.substr(0, s.find_last_not_of("0123456789\n") + 1);
+  };
+  const Bytes request = {0xF9, 0xF9, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x0D};
+  const std::vector<Bytes> afterScan = {{0xF9, 0xF9, 0x04, 0x00, 0x01, 0x00, 0x0A, 0x0D},
+                                        {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D}};
+  for (const IdentificationCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyDevice device(kPort, c.usbId);
+    ScanClock clock;
+    DeviceLink link{clock};
+    clock.link = &link;
+    clock.answer = c.answer.size();
+    link.flags.standardPort = kPort;
+    link.flags.linkRunning = 1;
+    link.flags.autoconnect = c.via == Via::scanWithoutAutoconnect ? 0 : 1;
+    Bytes requests;
+    std::thread controller([&] {
+      if (c.answer.empty()) return;
+      requests = device.read(16, 0);
+      device.write(c.answer);
+    });
+    ::testing::internal::CaptureStdout();
+    if (c.via == Via::standardPort) {
+      EXPECT_EQ(connectStandardPort(link), c.connects ? 1 : 0);
+    } else {
+      scanPorts(link);
+    }
+    controller.join();
+    EXPECT_EQ(withoutErrorNumber(::testing::internal::GetCapturedStdout()), c.says);
+    if (c.answer.empty()) requests = device.read();
+    EXPECT_EQ(requests, c.answer.empty() ? Bytes{} : twice(request)) << "both requests, or nothing";
+    EXPECT_EQ(link.flags.serialConnected.load(), c.connects ? 1 : 0);
+    EXPECT_EQ(link.port.isOpen(), c.connects);
+    std::vector<Bytes> queued;
+    for (Message m; link.serialSendQueue.pop(m);) queued.push_back(m);
+    EXPECT_EQ(queued, c.via == Via::scan && c.connects ? afterScan : std::vector<Bytes>{});
+    if (c.connects && c.via == Via::standardPort) {
+      EXPECT_EQ(connectStandardPort(link), 0) << "already connected";
+    }
+  }
 }
 
-TEST_F(LinkPass, ConnectStandardPortAcceptsOnlyThePlainReply) {
-  link.flags.standardPort = kPort;
-  std::thread controller([&] { answer(device, withTerminator({0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00})); });
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(connectStandardPort(link), 1);
-  controller.join();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "opened....id correct. \n");
-  EXPECT_EQ(link.flags.serialConnected.load(), 1);
-  EXPECT_EQ(connectStandardPort(link), 0) << "already connected";
-}
-
-TEST_F(LinkPass, ConnectStandardPortRefusesTheCheckedReply) {
-  link.flags.standardPort = kPort;
-  std::thread controller([&] { answer(device, {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x88, 0x11}); });
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(connectStandardPort(link), 0);
-  controller.join();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "opened.... wrong id");
-  EXPECT_EQ(link.flags.serialConnected.load(), 0);
-  EXPECT_FALSE(link.port.isOpen());
-}
-
-TEST(LinkIdentification, AnUnknownUsbIdIsNeverOpened) {
-  PtyDevice device(kPort, "1234:5678");
-  ManualClock clock;
-  DeviceLink link{clock};
-  link.flags.standardPort = kPort;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(connectStandardPort(link), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vid wrong \n\rfail vid..");
-  EXPECT_FALSE(link.port.isOpen());
-  EXPECT_TRUE(device.read(20).empty()) << "nothing was written";
-}
-
-TEST(LinkScan, AcceptsTheCheckedSecondReplyAndQueuesTwoMessages) {
-  PtyDevice device(kPort);
-  // Real waits: the scan gives the device 10 ms to answer.
-  DeviceLink link;
-  link.flags.linkRunning = 1;
-  link.flags.autoconnect = 1;
-  std::thread controller([&] { answer(device, {0xF9, 0xF9, 0x01, 0x00, 0x02, 0x00, 0x88, 0xE1}); });
-  ::testing::internal::CaptureStdout();
-  scanPorts(link);
-  controller.join();
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("COM41 ", 0), 0u) << out;  // mapped ports come first
-  ASSERT_EQ(link.flags.serialConnected.load(), 1) << out;
-  EXPECT_TRUE(link.port.isOpen());
-  Message m;
-  ASSERT_TRUE(link.serialSendQueue.pop(m));
-  EXPECT_EQ(m, (Bytes{0xF9, 0xF9, 0x04, 0x00, 0x01, 0x00, 0x0A, 0x0D}));
-  ASSERT_TRUE(link.serialSendQueue.pop(m));
-  EXPECT_EQ(m, (Bytes{0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D}));
-}
-
-TEST(LinkScan, AWrongReplyClosesThePort) {
-  PtyDevice device(kPort);
-  DeviceLink link;
-  link.flags.linkRunning = 1;
-  link.flags.autoconnect = 1;
-  std::thread controller([&] { answer(device, {0xF9, 0xF9, 0x01, 0x00, 0x07, 0x00, 0x0A, 0x0D}); });
-  ::testing::internal::CaptureStdout();
-  scanPorts(link);
-  controller.join();
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("COM41 ", 0), 0u) << out;
-  EXPECT_NE(out.find("Serialexception , Error:"), std::string::npos) << out;
-  EXPECT_EQ(link.flags.serialConnected.load(), 0);
-  EXPECT_FALSE(link.port.isOpen());
-}
-
-TEST_F(LinkPass, AScanEndsWhenAutoconnectIsCleared) {
-  link.flags.linkRunning = 1;
-  link.flags.autoconnect = 0;
-  ::testing::internal::CaptureStdout();
-  scanPorts(link);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(link.port.isOpen());
-  EXPECT_TRUE(device.read(20).empty()) << "no port was tried";
-}
-
-// --- the listing on Linux: sysfs and the map -------------------------------------
-
-TEST(PortListing, UsbIdsComeFromSysfs) {
-  char dir[] = "/tmp/tarvex-sysfs-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string root = dir;
-  const std::string usb = root + "/devices/pci0/usb1/1-2";
-  for (const std::string& d : {root + "/devices", root + "/devices/pci0", root + "/devices/pci0/usb1", usb,
-                               usb + "/1-2:1.0", root + "/class", root + "/class/tty",
-                               root + "/class/tty/ttyUSB1", root + "/class/tty/ttyACM0"})
-    mkdir(d.c_str(), 0755);
+// On Linux the COM numbers and USB ids come from sysfs (ttyUSB1 is COM34,
+// ttyACM0 COM65); the port names match by substring.
+TEST(LinkIdentification, UsbIdsComeFromSysfs) {
+  testing::TempDir dir;
+  const std::string root = dir.path().string(), usb = root + "/devices/pci0/usb1/1-2";
+  std::filesystem::create_directories(usb + "/1-2:1.0");
+  std::filesystem::create_directories(root + "/class/tty/ttyUSB1");
+  std::filesystem::create_directories(root + "/class/tty/ttyACM0");
   std::ofstream(usb + "/idVendor") << "1a86\n";
   std::ofstream(usb + "/idProduct") << "7523\n";
-  std::ofstream(usb + "/product") << "USB Serial\n";
   ASSERT_EQ(symlink("../../../devices/pci0/usb1/1-2/1-2:1.0", (root + "/class/tty/ttyUSB1/device").c_str()), 0);
-  setenv("TARVEX_SYSFS_ROOT", root.c_str(), 1);
-  unsetenv("TARVEX_COM_MAP");
-
+  testing::setEnv("TARVEX_SYSFS_ROOT", root);
+  testing::unsetEnv("TARVEX_COM_MAP");
   std::vector<std::uint32_t> ports;
   ASSERT_TRUE(CEnumerateSerial::UsingQueryDosDevice(ports));
   EXPECT_EQ(ports, (std::vector<std::uint32_t>{34, 65}));
-  EXPECT_TRUE(checkUsbId("COM34"));
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(checkUsbId("COM65")) << "an ACM port without USB ids";
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vid wrong \n\r");
-  EXPECT_FALSE(checkUsbId("COM5"));
-  EXPECT_TRUE(checkUsbId("COM3")) << "a plain substring test: COM3 is in COM34";
-  std::system(("rm -rf " + root).c_str());
+  for (auto [name, known] : std::initializer_list<std::pair<const char*, bool>>{
+           {"COM34", true}, {"COM65", false}, {"COM5", false}, {"COM3", true}})
+    EXPECT_EQ(checkUsbId(name), known) << name;
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "vid wrong \n\r") << "COM65: an ACM port without USB ids";
 }
 
 }  // namespace

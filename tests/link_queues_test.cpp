@@ -1,11 +1,16 @@
-// The host's message operations on the device link: routing of
-// sendMessagemmf by both links' flags, the caps, auto messages, the lengths
-// readMessagemmf copies; the standard-port text and the COM-name rules.
+// The host's message operations on the device link: sendMessagemmf's
+// routing by both links' flags with the caps, autoMessagemmf, what
+// readMessagemmf takes and copies; the standard-port text and COM names.
+// Arbitrary messages and lengths (copies within the message and 4096 bytes,
+// queues within their caps) are the read-message fuzzer's.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/device_link.h"
@@ -19,225 +24,190 @@ namespace tarvex {
 namespace {
 
 using testing::Bytes;
+using testing::concat;
 
-class Routing : public ::testing::Test {
- protected:
-  int send(const Bytes& m) { return link.sendMessage(m.data(), static_cast<int>(m.size())); }
-  void fill(MessageQueue& q, std::size_t n) {
-    while (q.size() < n) q.pushUnlimited(Message{1, 2, 3});
-  }
-  DeviceLink link;
-  const Bytes message = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+const Bytes kMessage = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+
+std::vector<Bytes> drain(MessageQueue& q) {
+  std::vector<Bytes> out;
+  for (Message m; q.pop(m);) out.push_back(m);
+  return out;
+}
+
+void fill(MessageQueue& q, std::size_t n) {
+  while (q.size() < n) q.pushUnlimited({1});
+}
+
+struct RouteCase {
+  const char* name;
+  std::uint8_t linkRunning, networkRunning, serialLive, networkLive;
+  int length, result;
+  std::size_t serialHeld, networkHeld, serialAfter, networkAfter;  // queued before and after
 };
 
-TEST_F(Routing, RefusedWithoutARunningLinkOrWithoutBytes) {
-  EXPECT_EQ(send(message), -1);
-  link.flags.linkRunning = 1;
-  EXPECT_EQ(link.sendMessage(message.data(), 0), -1);
-  EXPECT_EQ(link.sendMessage(message.data(), -5), -1);
-  EXPECT_EQ(link.sendMessage(nullptr, 8), -1);
-  EXPECT_TRUE(link.serialSendQueue.empty());
-  EXPECT_TRUE(link.networkSendQueue.empty());
-  link.flags.linkRunning = 0;
-  link.flags.networkRunning = 1;
-  EXPECT_EQ(send(message), 1) << "the network threads running is enough";
-}
-
-TEST_F(Routing, NoLiveLinkQueuesOnBothEvenWhenFull) {
-  link.flags.linkRunning = 1;
-  EXPECT_EQ(send(message), 1);
-  EXPECT_EQ(link.serialSendQueue.size(), 1u);
-  EXPECT_EQ(link.networkSendQueue.size(), 1u);
-  Message m;
-  ASSERT_TRUE(link.networkSendQueue.pop(m));
-  EXPECT_EQ(m, message);
-  fill(link.serialSendQueue, 150);
-  fill(link.networkSendQueue, 150);
-  EXPECT_EQ(send(message), 1);
-  EXPECT_EQ(link.serialSendQueue.size(), 150u);
-  EXPECT_EQ(link.networkSendQueue.size(), 150u);
-}
-
-TEST_F(Routing, SerialLiveUsesTheSerialQueueUpTo150) {
-  link.flags.linkRunning = 1;
-  link.flags.serialLive = 1;
-  for (int i = 0; i < 150; ++i) ASSERT_EQ(send(message), 1);
-  EXPECT_EQ(link.serialSendQueue.size(), 150u);
-  EXPECT_TRUE(link.networkSendQueue.empty());
-  EXPECT_EQ(send(message), -1);
-  EXPECT_EQ(link.serialSendQueue.size(), 150u);
-}
-
-TEST_F(Routing, SerialQueueFullFallsBackToTheNetworkWhenThatIsLive) {
-  link.flags.networkRunning = 1;
-  link.flags.serialLive = 1;
-  link.flags.networkLive = 1;
-  fill(link.serialSendQueue, 150);
-  EXPECT_EQ(send(message), 1);
-  EXPECT_EQ(link.networkSendQueue.size(), 1u);
-  fill(link.networkSendQueue, 150);
-  EXPECT_EQ(send(message), -1);
-}
-
-TEST_F(Routing, NetworkLiveUsesTheNetworkQueue) {
-  link.flags.linkRunning = 1;
-  link.flags.networkLive = 1;
-  EXPECT_EQ(send(message), 1);
-  EXPECT_TRUE(link.serialSendQueue.empty());
-  EXPECT_EQ(link.networkSendQueue.size(), 1u);
-  fill(link.networkSendQueue, 150);
-  EXPECT_EQ(send(message), -1);
-}
-
-TEST_F(Routing, AutoMessagesEndAtTheFirstTerminator) {
-  const Bytes m = {0x01, 0x02, 0x0A, 0x0D, 0xFF};
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(link.autoMessage(m.data()), 0) << "no link running";
-  link.flags.linkRunning = 1;
-  EXPECT_EQ(link.autoMessage(nullptr), 0);
-  Bytes none(5000, 0x55);
-  EXPECT_EQ(link.autoMessage(none.data()), 0) << "no 0A 0D within 4096 bytes";
-  Bytes late(5000, 0x55);
-  late[4095] = 0x0A;
-  late[4096] = 0x0D;
-  EXPECT_EQ(link.autoMessage(late.data()), 0) << "the pair must lie within the first 4096";
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "no valid data\nno valid data\nno valid data\nno valid data\n");
-
-  EXPECT_EQ(link.autoMessage(m.data()), 1);
-  Message front;
-  ASSERT_TRUE(link.autoMessageQueue.copyFront(front));
-  EXPECT_EQ(front, (Bytes{0x01, 0x02, 0x0A, 0x0D}));
-  fill(link.autoMessageQueue, 150);
-  EXPECT_EQ(link.autoMessage(m.data()), 0) << "capped at 150";
-}
-
-TEST_F(Routing, ReadMessageTakesFromTheLiveLinksQueue) {
-  std::uint8_t buffer[4096];
-  std::memset(buffer, 0xEE, sizeof buffer);
-  link.serialReceiveQueue.pushUnlimited(Message{0xFE, 0xFE, 0x02, 0x00, 0x0A, 0x0D, 0x0A, 0x0D});
-  link.networkReceiveQueue.pushUnlimited(Message{0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D});
-  EXPECT_EQ(link.newMessage(), 0);
-  EXPECT_EQ(link.readMessage(buffer), 0u) << "no live link";
-  EXPECT_EQ(buffer[0], 0xEE);
-
-  link.flags.networkLive = 1;
-  EXPECT_EQ(link.newMessage(), 1);
-  EXPECT_EQ(link.readMessage(buffer), 8u);
-  EXPECT_EQ(buffer[0], 0xF9);
-  EXPECT_EQ(link.newMessage(), 0);
-
-  link.flags.serialLive = 1;
-  EXPECT_EQ(link.newMessage(), 1);
-  std::memset(buffer, 0xEE, sizeof buffer);
-  EXPECT_EQ(link.readMessage(buffer), 6u) << "up to the first 0A 0D";
-  EXPECT_EQ(Bytes(buffer, buffer + 7), (Bytes{0xFE, 0xFE, 0x02, 0x00, 0x0A, 0x0D, 0xEE}));
-  EXPECT_TRUE(link.serialReceiveQueue.empty()) << "the whole message is gone";
-  EXPECT_EQ(link.readMessage(buffer), 0u);
-  EXPECT_EQ(link.readMessage(nullptr), 0u);
-}
-
-TEST_F(Routing, ReadMessageLengths) {
-  link.flags.serialLive = 1;
-  std::uint8_t buffer[4096];
-  auto lengthOf = [&](Message m) {
-    link.serialReceiveQueue.pushUnlimited(std::move(m));
-    return link.readMessage(buffer);
+TEST(LinkRouting, SendMessageByTheLinksFlagsAndCaps) {
+  const RouteCase cases[] = {
+      {"nothing running", 0, 0, 0, 0, 8, -1, 0, 0, 0, 0},
+      {"no bytes", 1, 0, 0, 0, 0, -1, 0, 0, 0, 0},
+      {"a negative length", 1, 0, 0, 0, -5, -1, 0, 0, 0, 0},
+      {"no live link: both queues", 1, 0, 0, 0, 8, 1, 0, 0, 1, 1},
+      {"the network threads running are enough", 0, 1, 0, 0, 8, 1, 0, 0, 1, 1},
+      {"no live link, serial full", 1, 0, 0, 0, 8, 1, 150, 0, 150, 1},
+      {"no live link, both full: accepted all the same", 1, 0, 0, 0, 8, 1, 150, 150, 150, 150},
+      {"serial live", 1, 0, 1, 0, 8, 1, 149, 0, 150, 0},
+      {"serial live and full", 1, 0, 1, 0, 8, -1, 150, 0, 150, 0},
+      {"both live: serial first", 1, 0, 1, 1, 8, 1, 0, 0, 1, 0},
+      {"both live, serial full: the network", 0, 1, 1, 1, 8, 1, 150, 0, 150, 1},
+      {"both live and full", 0, 1, 1, 1, 8, -1, 150, 150, 150, 150},
+      {"network live", 1, 0, 0, 1, 8, 1, 0, 149, 0, 150},
+      {"network live and full", 1, 0, 0, 1, 8, -1, 0, 150, 0, 150},
   };
-  EXPECT_EQ(lengthOf({}), 0u);
-  EXPECT_EQ(lengthOf({0x0A}), 0u);
-  EXPECT_EQ(lengthOf({0x0D, 0x0A}), 0u);
-  EXPECT_EQ(lengthOf({0x0A, 0x0D}), 2u);
-  Message big(6000, 0x0A);
-  big[5998] = 0x0A;
-  big[5999] = 0x0D;
-  EXPECT_EQ(lengthOf(big), 0u) << "searched over 4096 bytes only";
-  Message edge(4096, 0x11);
-  edge[4094] = 0x0A;
-  edge[4095] = 0x0D;
-  EXPECT_EQ(lengthOf(edge), 4096u);
-  EXPECT_TRUE(link.serialReceiveQueue.empty());
+  for (const RouteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceLink link;
+    link.flags.linkRunning = c.linkRunning;
+    link.flags.networkRunning = c.networkRunning;
+    link.flags.serialLive = c.serialLive;
+    link.flags.networkLive = c.networkLive;
+    fill(link.serialSendQueue, c.serialHeld);
+    fill(link.networkSendQueue, c.networkHeld);
+    EXPECT_EQ(link.sendMessage(kMessage.data(), c.length), c.result);
+    EXPECT_EQ(link.sendMessage(nullptr, 8), -1);
+    for (auto [queue, held, after] : {std::tuple{&link.serialSendQueue, c.serialHeld, c.serialAfter},
+                                      std::tuple{&link.networkSendQueue, c.networkHeld, c.networkAfter}}) {
+      const std::vector<Bytes> queued = drain(*queue);
+      ASSERT_EQ(queued.size(), after);
+      if (after > held) {
+        EXPECT_EQ(queued.back(), kMessage);
+      }
+    }
+  }
 }
 
-TEST_F(Routing, IsConnectedNeedsAConnectionAndARunningLink) {
-  EXPECT_EQ(link.isConnected(), 0);
-  link.flags.serialConnected = 1;
-  EXPECT_EQ(link.isConnected(), 0);
+// The message up to and including its first 0A 0D within 4096 bytes.
+TEST(LinkRouting, AutoMessageUpToTheFirstTerminator) {
+  // linkRunning, where 0A 0D starts (0: nowhere), messages held before, result
+  const std::tuple<std::uint8_t, std::size_t, std::size_t, int> cases[] = {
+      {0, 2, 0, 0}, {1, 0, 0, 0}, {1, 4095, 0, 0}, {1, 2, 0, 1}, {1, 4094, 0, 1}, {1, 2, 150, 0}};
+  for (auto [running, at, held, result] : cases) {
+    SCOPED_TRACE(::testing::Message() << int(running) << " " << at << " " << held);
+    DeviceLink link;
+    link.flags.linkRunning = running;
+    Bytes data(5000, 0x55);
+    if (at != 0) {  // and a second pair after it
+      data[at] = data[at + 3] = 0x0A;
+      data[at + 1] = data[at + 4] = 0x0D;
+    }
+    fill(link.autoMessageQueue, held);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(link.autoMessage(data.data()), result);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), result == 0 && held == 0 ? "no valid data\n" : "");
+    const std::vector<Bytes> queued = drain(link.autoMessageQueue);
+    ASSERT_EQ(queued.size(), held + static_cast<std::size_t>(result));
+    if (result == 1) {
+      EXPECT_EQ(queued.back(), Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(at + 2)));
+    }
+  }
+  DeviceLink link;
   link.flags.linkRunning = 1;
-  EXPECT_EQ(link.isConnected(), 1);
-  link.flags.serialConnected = 0;
-  link.flags.networkConnected = 1;
-  EXPECT_EQ(link.isConnected(), 1);
-  link.flags.linkRunning = 0;
-  link.flags.networkRunning = 1;
-  EXPECT_EQ(link.isConnected(), 1);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(link.autoMessage(nullptr), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "no valid data\n");
 }
 
-TEST(StandardPort, TheNumberAfterCom) {
-  int port = 77;
-  EXPECT_EQ(parseStandardPort("\\\\.\\COM12", port), 1);
-  EXPECT_EQ(port, 12);
-  EXPECT_EQ(parseStandardPort("COM", port), 1);
-  EXPECT_EQ(port, 0);
-  port = 77;
-  EXPECT_EQ(parseStandardPort("com5", port), 0);
-  EXPECT_EQ(parseStandardPort("", port), 0);
-  EXPECT_EQ(parseStandardPort(nullptr, port), 0);
-  EXPECT_EQ(port, 77);
-  EXPECT_EQ(parseStandardPort("my COM  -3x", port), 1);
-  EXPECT_EQ(port, -3);
-  EXPECT_EQ(parseStandardPort("COM99999999999", port), 1);
-  EXPECT_EQ(port, 2147483647);
+// From the serial queue while the serial link is live, else from the
+// network queue while that is live; the whole message leaves the queue,
+// its bytes up to the first 0A 0D within 4096 are copied.
+TEST(LinkRouting, ReadMessageFromTheLiveLink) {
+  Bytes edge(6000, 0x11), late(6000, 0x11);
+  edge[4094] = late[4095] = 0x0A;
+  edge[4095] = late[4096] = 0x0D;
+  // serialLive, networkLive, the message on the live link's queue, bytes copied
+  const std::tuple<int, int, Bytes, unsigned> cases[] = {
+      {0, 0, {}, 0},
+      {0, 1, kMessage, 8},
+      {1, 1, kMessage, 8},
+      {1, 0, {0xFE, 0xFE, 0x02, 0x00, 0x0A, 0x0D, 0x0A, 0x0D}, 6},
+      {1, 0, {0x0A, 0x0D}, 2},
+      {1, 0, edge, 4096},
+      {1, 0, late, 0},
+  };
+  for (const auto& [serialLive, networkLive, message, copied] : cases) {
+    SCOPED_TRACE(::testing::Message() << serialLive << networkLive << " " << message.size());
+    DeviceLink link;
+    link.flags.serialLive = static_cast<std::uint8_t>(serialLive);
+    link.flags.networkLive = static_cast<std::uint8_t>(networkLive);
+    link.serialReceiveQueue.pushUnlimited(serialLive != 0 ? Bytes(message) : Bytes{0x77});
+    link.networkReceiveQueue.pushUnlimited(serialLive == 0 && networkLive != 0 ? Bytes(message) : Bytes{0x77});
+    std::uint8_t buffer[4097];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    const int live = serialLive + networkLive > 0 ? 1 : 0;
+    EXPECT_EQ(link.newMessage(), live);
+    EXPECT_EQ(link.readMessage(nullptr), 0u);
+    EXPECT_EQ(link.readMessage(buffer), copied);
+    EXPECT_EQ(Bytes(buffer, buffer + copied + 1), concat({Bytes(message.begin(), message.begin() + copied), {0xEE}}));
+    EXPECT_EQ(link.serialReceiveQueue.size() + link.networkReceiveQueue.size(), 2u - static_cast<unsigned>(live));
+    EXPECT_EQ(link.newMessage(), 0);
+  }
 }
 
-TEST(PortList, ComNamesWithDigitsOnly) {
+TEST(LinkRouting, ConnectedNeedsAConnectionAndARunningLink) {
+  // serialConnected, networkConnected, linkRunning, networkRunning -> isConnected
+  const std::uint8_t cases[][5] = {{0, 0, 1, 1, 0}, {1, 0, 0, 0, 0}, {1, 0, 1, 0, 1}, {0, 1, 1, 0, 1}, {0, 1, 0, 1, 1}};
+  for (const auto& c : cases) {
+    DeviceLink link;
+    link.flags.serialConnected = c[0];
+    link.flags.networkConnected = c[1];
+    link.flags.linkRunning = c[2];
+    link.flags.networkRunning = c[3];
+    EXPECT_EQ(link.isConnected(), c[4]) << int(c[0]) << int(c[1]) << int(c[2]) << int(c[3]);
+  }
+}
+
+TEST(LinkPorts, StandardPortIsTheNumberAfterCom) {
+  const std::tuple<const char*, int, int> cases[] = {
+      {"\\\\.\\COM12", 1, 12}, {"COM", 1, 0},          {"com5", 0, 77},  {"", 0, 77},
+      {nullptr, 0, 77},        {"my COM  -3x", 1, -3}, {"COM99999999999", 1, INT_MAX}, {"COM-99999999999", 1, INT_MIN},
+  };
+  for (auto [text, result, number] : cases) {
+    int port = 77;
+    EXPECT_EQ(parseStandardPort(text, port), result) << (text ? text : "null");
+    EXPECT_EQ(port, number) << (text ? text : "null");
+  }
   EXPECT_EQ(comPortNumbers({"COM3", "com7", "COMX1", "COM", "LPT1", "COM12", "Com4a"}),
             (std::vector<std::uint32_t>{3, 7, 12}));
 }
 
-TEST(SerialException, MessageLookup) {
-  CSerialException known(5);
-  wchar_t text[256];
+TEST(LinkPorts, SerialExceptionText) {
+  wchar_t text[256], tiny[4];
   unsigned help = 99;
-  EXPECT_EQ(known.GetErrorMessage(text, 256, &help), 1);
+  EXPECT_EQ(CSerialException(5).GetErrorMessage(text, 256, &help), 1);
   EXPECT_EQ(help, 0u);
-  EXPECT_GT(std::wcslen(text), 0u);
-  wchar_t tiny[4];
-  EXPECT_EQ(known.GetErrorMessage(tiny, 4), 1);
-  EXPECT_EQ(std::wcslen(tiny), 3u);
-  CSerialException unknown(0x7FFFFFF0u);
-  text[0] = L'x';
-  EXPECT_EQ(unknown.GetErrorMessage(text, 256, &help), 0);
+  EXPECT_EQ(CSerialException(5).GetErrorMessage(tiny, 4), 1);
+  EXPECT_EQ(std::wstring(tiny), std::wstring(text, 3)) << "cut to the buffer";
+  EXPECT_EQ(CSerialException(0x7FFFFFF0u).GetErrorMessage(text, 256, &help), 0);
   EXPECT_EQ(text[0], L'\0');
-  EXPECT_STREQ(known.what(), "Unknown exception");
+  EXPECT_STREQ(CSerialException(5).what(), "Unknown exception");
 }
 
-TEST(SharedMemoryNames, MapToPosixNames) {
-#if defined(_WIN32)
-  EXPECT_EQ(platform::sharedMemoryName(L"Local\\motionRigPose"), "Local\\motionRigPose");
-#else
-  EXPECT_EQ(platform::sharedMemoryName(L"Local\\motionRigPose"), "/tarvex.Local.motionRigPose");
-  EXPECT_EQ(platform::sharedMemoryName(L"Kinetra_tx"), "/tarvex.Kinetra_tx");
-#endif
-}
-
-TEST(SharedMemory, CreateOpenMapShare) {
-  const wchar_t* name = L"tarvex_link_test_section";
-  platform::SharedSection created = platform::createSharedSection(name, 4096);
-  ASSERT_TRUE(created.valid());
+// The link's sections (and the rig pose block) as other processes see them:
+// one section behind two mappings, gone with its last holder.
+TEST(LinkPorts, SharedSections) {
+  // A name of this test's own: test processes run side by side.
+  const std::wstring name =
+      L"tarvex_link_test." + std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count());
+  platform::SharedSection created = platform::createSharedSection(name.c_str(), 4096);
+  platform::SharedSection opened = platform::openSharedSection(name.c_str(), 4096);
   auto* a = static_cast<std::uint8_t*>(platform::mapSharedSection(created));
-  ASSERT_NE(a, nullptr);
-  platform::SharedSection opened = platform::openSharedSection(name, 4096);
-  ASSERT_TRUE(opened.valid());
   auto* b = static_cast<std::uint8_t*>(platform::mapSharedSection(opened));
-  ASSERT_NE(b, nullptr);
+  ASSERT_TRUE(a != nullptr && b != nullptr);
   a[100] = 0x5A;
   EXPECT_EQ(b[100], 0x5A);
-  platform::unmapSharedSection(b, 4096);
-  platform::closeSharedSection(opened);
-  platform::unmapSharedSection(a, 4096);
-  platform::closeSharedSection(created);
-  EXPECT_FALSE(platform::openSharedSection(name, 4096).valid()) << "gone with its last holder";
+  for (auto [view, section] : {std::pair{b, &opened}, std::pair{a, &created}}) {
+    platform::unmapSharedSection(view, 4096);
+    platform::closeSharedSection(*section);
+  }
+  EXPECT_FALSE(platform::openSharedSection(name.c_str(), 4096).valid());
 }
 
 // Short messages live in the queue's own slots, long ones in storage of

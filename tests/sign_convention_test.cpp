@@ -20,9 +20,12 @@
 
 #include "engine/channels.h"
 #include "flight.h"
+#include "fakes.h"
 #include "games/flight_sim_readers.h"
+#include "games/racing_udp_readers.h"
 #include "games/shared_memory_readers.h"
 #include "lap.h"
+#include "racing_formats.h"
 #include "shared_memory_blocks.h"
 #include "support.h"
 #include "wire_formats.h"
@@ -189,6 +192,68 @@ std::vector<GameRow> games() {
                   {{ch::longitu_accel}, {ch::yaw_speed}, {ch::pitch_position}, {ch::pitch_speed},
                    {ch::roll_position}, {ch::roll_speed, -1.0}}});
   // --- racing games, with the lap ----------------------------------------------
+  const gamesim::Lap lap(kLapSeconds);
+  // F1 keeps its own pitch (nose down) and roll (right side down), with
+  // their rates; the gravity split then sees them reversed, so its loads
+  // are checked for their sign only.
+  rows.push_back({"F1 24", lapMoments(), lapChannels,
+                  [lap](double t) {
+                    F1Reader reader;
+                    GameDataRecord r;
+                    for (const auto& d : gamesim::f1Datagrams(lap.at(t), 2024, 1)) {
+                      reader.consume(d.data(), static_cast<int>(d.size()), r);
+                    }
+                    return r;
+                  },
+                  {{ch::lateral_accel}, {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g, 1, false},
+                   {ch::longitu_accel_g, 1, false}, {ch::vertica_accel_g, 1, false}, {ch::yaw_position},
+                   {ch::yaw_speed}, {ch::yaw_accel}, {ch::pitch_position, -1}, {ch::pitch_speed, -1},
+                   {ch::pitch_accel, -1}, {ch::roll_position, -1}, {ch::roll_speed, -1}, {ch::roll_accel, -1}}});
+  // DiRT Rally 2.0's own packet has no vertical load and no rates.
+  rows.push_back({"DiRT Rally 2.0", lapMoments(), lapChannels,
+                  udpRow<DirtRally2Reader>([lap](double t) { return gamesim::dirtRally2Datagram(lap.at(t), t); }),
+                  {{ch::lateral_speed}, {ch::longitu_speed}, {ch::vertica_speed}, {ch::lateral_accel},
+                   {ch::longitu_accel}, {ch::lateral_accel_g}, {ch::longitu_accel_g}, {ch::vertica_accel_g, 1, false},
+                   {ch::yaw_position}, {ch::pitch_position}, {ch::roll_position}}});
+  rows.push_back({"DiRT Rally 2.0, custom packet", lapMoments(), lapChannels,
+                  udpRow<DirtRally2Reader>([lap](double t) { return gamesim::dirtRally2CustomDatagram(lap.at(t)); }),
+                  {{ch::lateral_accel}, {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g},
+                   {ch::longitu_accel_g}, {ch::vertica_accel_g}, {ch::yaw_position}, {ch::yaw_speed},
+                   {ch::yaw_accel}, {ch::pitch_position}, {ch::pitch_speed}, {ch::pitch_accel},
+                   {ch::roll_position}, {ch::roll_speed}, {ch::roll_accel}}});
+  // WRC's rates come from two frames 20 ms apart: their sign is checked.
+  rows.push_back({"EA SPORTS WRC", lapMoments(), lapChannels,
+                  [lap](double t) {
+                    testing::ManualClock clock;
+                    WrcReader reader(WrcReader::kPort, clock);
+                    GameDataRecord r;
+                    const auto before = gamesim::wrcDatagram(lap.at(t - 0.02), t - 0.02);
+                    reader.consume(before.data(), static_cast<int>(before.size()), r);
+                    clock.advanceUs(20000);
+                    const auto now = gamesim::wrcDatagram(lap.at(t), t);
+                    reader.consume(now.data(), static_cast<int>(now.size()), r);
+                    return r;
+                  },
+                  {{ch::lateral_speed}, {ch::longitu_speed}, {ch::vertica_speed}, {ch::lateral_accel},
+                   {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g}, {ch::longitu_accel_g},
+                   {ch::vertica_accel_g}, {ch::yaw_position}, {ch::pitch_position}, {ch::roll_position},
+                   {ch::yaw_speed, 1, false}, {ch::pitch_speed, 1, false}, {ch::roll_speed, 1, false}}});
+  // BeamNG keeps its packet's roll (right side down) and heading
+  // (anticlockwise) with their rates; its lateral load sees the roll reversed.
+  rows.push_back({"BeamNG.drive", lapMoments(), lapChannels,
+                  udpRow<BeamNgReader>([lap](double t) { return gamesim::beamNgDatagram(lap.at(t)); }),
+                  {{ch::lateral_speed}, {ch::longitu_speed}, {ch::vertica_speed}, {ch::lateral_accel},
+                   {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g, 1, false}, {ch::longitu_accel_g},
+                   {ch::vertica_accel_g}, {ch::yaw_position, -1}, {ch::yaw_speed, -1}, {ch::yaw_accel, -1},
+                   {ch::pitch_position}, {ch::pitch_speed}, {ch::pitch_accel}, {ch::roll_position, -1},
+                   {ch::roll_speed, -1}, {ch::roll_accel, -1}}});
+  rows.push_back({"Live for Speed", lapMoments(), lapChannels,
+                  udpRow<LfsReader>([lap](double t) {
+                    return gamesim::lfsDatagram(lap.at(t), static_cast<std::uint32_t>(t * 1000));
+                  }),
+                  {{ch::lateral_accel}, {ch::longitu_accel}, {ch::vertica_accel}, {ch::lateral_accel_g},
+                   {ch::longitu_accel_g}, {ch::vertica_accel_g}, {ch::yaw_position}, {ch::yaw_speed},
+                   {ch::pitch_position}, {ch::pitch_speed}, {ch::roll_position}, {ch::roll_speed}}});
   const auto ac = [](std::vector<std::uint8_t>& b, const gamesim::LapState& s, int frame) {
     gamesim::writeAcPhysics(b.data(), b.size(), s, frame);
   };

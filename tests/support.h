@@ -138,23 +138,4 @@ class TcpServer {
   std::thread thread_;
 };
 
-// A SimConnect-like server on a local named pipe of a unique name
-// (Windows only; elsewhere it does not start). It reads the 296-byte Open
-// and answers with a 308-byte RECV_OPEN.
-class PipeServer {
- public:
-  PipeServer();
-  ~PipeServer();
-  bool started() const { return started_; }
-  const std::string& name() const { return name_; }
-  int openPacketsSeen() const { return openPackets_; }
-
- private:
-  std::string name_;
-  bool started_ = false;
-  std::intptr_t pipe_ = -1;
-  std::atomic<int> openPackets_{0};
-  std::thread thread_;
-};
-
 }  // namespace tarvex::testing

@@ -1,6 +1,6 @@
 // Detection: the pass's priority, the process rules of X-Plane and DCS,
 // process names on the real process list, the UDP probe, the NoLimits 2
-// probe and the SimConnect open of the MSFS steps.
+// probe.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "games/detection.h"
-#include "games/detection_entries.h"
+#include "games/nolimits2_reader.h"
 #include "games/flight_sim_readers.h"
 #include "games/game_sources.h"
-#include "games/simconnect/simconnect_client.h"
 #include "platform/clock.h"
 #include "platform/process_list.h"
 #include "support.h"
@@ -249,7 +248,7 @@ TEST_F(TelemetryDetection, NoLimits2ProbeAgainstAServerThatStaysSilent) {
     // Accepts, reads nothing, answers nothing, until the probe has given up.
     for (int i = 0; i < 200 && running; ++i) platform::sleepFor(std::chrono::milliseconds(5));
   });
-  NoLimits2Detection entry(server.port());
+  NoLimits2Reader entry(server.port());
   EXPECT_FALSE(entry.detect());
   EXPECT_EQ(entry.connected, 0);
   EXPECT_EQ(server.connections(), 1);
@@ -273,194 +272,9 @@ TEST_F(TelemetryDetection, NoLimits2EntryTakesTheServersAnswer) {
     const std::uint8_t reply[10] = {'N', 0, 1, 0, 0, 0x04, 0xD2, 0, 0, 'L'};
     platform::sendSome(s, reply, sizeof reply);
   });
-  NoLimits2Detection entry(server.port());
+  NoLimits2Reader entry(server.port());
   EXPECT_TRUE(entry.detect());
   EXPECT_EQ(entry.connected, 1);
-  GameDataRecord r;
-  EXPECT_EQ(entry.read(r), 0);  // no reader yet
-  EXPECT_FALSE(entry.open());
-}
-
-// --- SimConnect and the MSFS steps -----------------------------------------------
-
-// A SimConnect server that answers the Open (or not).
-class FakeSimConnectServer {
- public:
-  explicit FakeSimConnectServer(bool answer)
-      : server_([this, answer](platform::SocketHandle s, const std::atomic<bool>& running) {
-          std::vector<std::uint8_t> got;
-          std::uint8_t buffer[512];
-          while (running && got.size() < 296) {
-            if (platform::waitReadable(s, std::chrono::milliseconds(10)) != platform::WaitResult::ready) continue;
-            const int n = platform::receiveSome(s, buffer, sizeof buffer);
-            if (n <= 0) return;
-            got.insert(got.end(), buffer, buffer + n);
-          }
-          {
-            std::lock_guard<std::mutex> guard(mutex_);
-            openPacket_ = got;
-          }
-          if (answer) {
-            std::uint8_t open[308] = {};
-            open[0] = 0x34;
-            open[1] = 0x01;  // size 308
-            open[4] = 5;     // version
-            open[8] = 2;     // RECV_OPEN
-            std::memcpy(open + 12, "KittyHawk", 9);
-            platform::sendSome(s, open, sizeof open);
-          }
-          // Keep the connection until the client drops it (or the test ends).
-          while (running) {
-            if (platform::waitReadable(s, std::chrono::milliseconds(10)) == platform::WaitResult::ready) {
-              if (platform::receiveSome(s, buffer, sizeof buffer) <= 0) break;
-            }
-          }
-          clientLeft_ = true;
-        }) {
-    const std::uint16_t port = server_.port();
-    simconnect::setConnector([port] {
-      return simconnect::connectTcp(platform::kLoopbackAddress, port, std::chrono::milliseconds(500));
-    });
-  }
-  ~FakeSimConnectServer() { simconnect::setConnector(nullptr); }
-
-  std::vector<std::uint8_t> openPacket() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return openPacket_;
-  }
-  bool clientLeft() const { return clientLeft_; }
-  int connections() const { return server_.connections(); }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::uint8_t> openPacket_;
-  std::atomic<bool> clientLeft_{false};
-  testing::TcpServer server_;
-};
-
-TEST_F(TelemetryDetection, SimConnectOpenAndClose) {
-  FakeSimConnectServer server(true);
-  simconnect::HANDLE handle = nullptr;
-  ASSERT_EQ(simconnect::SimConnect_Open(&handle, "Kinetra", nullptr, 0, nullptr, 0), simconnect::kOk);
-  ASSERT_NE(handle, nullptr);
-  const auto packet = server.openPacket();
-  ASSERT_EQ(packet.size(), 296u);
-  auto u32 = [&packet](int at) {
-    return static_cast<std::uint32_t>(packet[at]) | static_cast<std::uint32_t>(packet[at + 1]) << 8 |
-           static_cast<std::uint32_t>(packet[at + 2]) << 16 | static_cast<std::uint32_t>(packet[at + 3]) << 24;
-  };
-  EXPECT_EQ(u32(0), 296u);
-  EXPECT_EQ(u32(4), 5u);            // protocol version
-  EXPECT_EQ(u32(8), 0xF0000001u);   // Open
-  EXPECT_EQ(u32(12), 1u);           // first packet
-  EXPECT_EQ(u32(280), 11u);
-  EXPECT_EQ(u32(288), 62651u);
-  EXPECT_STREQ(reinterpret_cast<const char*>(packet.data() + 16), "Kinetra");
-  EXPECT_EQ(packet[277], 'H');
-  EXPECT_EQ(packet[278], 'K');
-  EXPECT_EQ(simconnect::SimConnect_Close(handle), simconnect::kOk);
-  EXPECT_TRUE(testing::waitUntil([&] { return server.clientLeft(); }, std::chrono::seconds(5)));
-}
-
-TEST_F(TelemetryDetection, SimConnectOpenFailsCleanlyWithoutASimulator) {
-  {
-    FakeSimConnectServer silent(false);
-    simconnect::HANDLE handle = reinterpret_cast<simconnect::HANDLE>(&handle);
-    EXPECT_LT(simconnect::SimConnect_Open(&handle, "Kinetra", nullptr, 0, nullptr, 0), 0);
-    EXPECT_EQ(handle, nullptr);
-    EXPECT_TRUE(testing::waitUntil([&] { return silent.clientLeft(); }, std::chrono::seconds(5)));
-  }
-  std::uint16_t port;
-  {
-    testing::TcpServer gone([](platform::SocketHandle, const std::atomic<bool>&) {});
-    port = gone.port();
-  }
-  simconnect::setConnector([port] {
-    return simconnect::connectTcp(platform::kLoopbackAddress, port, std::chrono::milliseconds(500));
-  });
-  simconnect::HANDLE handle = nullptr;
-  EXPECT_LT(simconnect::SimConnect_Open(&handle, "Kinetra", nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(handle, nullptr);
-  EXPECT_LT(simconnect::SimConnect_Close(nullptr), 0);
-  EXPECT_LT(simconnect::SimConnect_Open(nullptr, "Kinetra", nullptr, 0, nullptr, 0), 0);
-  simconnect::setConnector(nullptr);
-}
-
-TEST_F(TelemetryDetection, SimConnectOverALocalPipe) {
-  testing::PipeServer server;
-  if (!server.started()) {
-    EXPECT_EQ(simconnect::connectPipe("\\\\.\\pipe\\anything"), nullptr);
-    GTEST_SKIP() << "local named pipes exist on Windows only";
-  }
-  const std::string name = server.name();
-  simconnect::setConnector([name] { return simconnect::connectPipe(name); });
-  simconnect::HANDLE handle = nullptr;
-  EXPECT_EQ(simconnect::SimConnect_Open(&handle, "Kinetra", nullptr, 0, nullptr, 0), simconnect::kOk);
-  EXPECT_NE(handle, nullptr);
-  EXPECT_EQ(server.openPacketsSeen(), 1);
-  EXPECT_EQ(simconnect::SimConnect_Close(handle), simconnect::kOk);
-  simconnect::setConnector(nullptr);
-  EXPECT_EQ(simconnect::connectPipe(name + "-none"), nullptr);  // no such pipe: at once
-}
-
-TEST_F(TelemetryDetection, SimConnectNameIsCutToItsField) {
-  std::uint8_t packet[simconnect::kOpenPacketSize];
-  const std::string longName(300, 'n');
-  simconnect::buildOpenPacket(longName.c_str(), packet);
-  EXPECT_EQ(packet[16 + 254], 'n');
-  EXPECT_EQ(packet[16 + 255], 0);
-  EXPECT_EQ(packet[272], 0);
-}
-
-TEST_F(TelemetryDetection, MsfsStepsNeedTheServerAndTheProcess) {
-  FakeSimConnectServer server(true);
-  struct Case {
-    GameId game;
-    std::set<std::string> processes;
-    bool detected;
-  };
-  const Case cases[] = {
-      {GameId::Msfs2020, {"FlightSimulator.exe"}, true},
-      {GameId::Msfs2020, {"FlightSimulator2024.exe"}, false},
-      {GameId::Msfs2024, {"FlightSimulator2024.exe"}, true},
-      {GameId::Msfs2024, {"flightsimulator2024.exe"}, false},
-      {GameId::Msfs2024, {}, false},
-  };
-  for (const Case& k : cases) {
-    FakeProcessList processes(k.processes);
-    MsfsDetection step(k.game, processes);
-    EXPECT_EQ(step.detect(), k.detected);
-    // A failed step keeps no connection.
-    EXPECT_EQ(step.connected(), k.detected);
-    step.close();
-    EXPECT_FALSE(step.connected());
-  }
-}
-
-TEST_F(TelemetryDetection, MsfsStepWithoutAServerFailsWithoutAskingForTheProcess) {
-  std::uint16_t port;
-  {
-    testing::TcpServer gone([](platform::SocketHandle, const std::atomic<bool>&) {});
-    port = gone.port();
-  }
-  simconnect::setConnector([port] {
-    return simconnect::connectTcp(platform::kLoopbackAddress, port, std::chrono::milliseconds(500));
-  });
-  FakeProcessList processes({"FlightSimulator.exe"});
-  MsfsDetection step(GameId::Msfs2020, processes);
-  EXPECT_FALSE(step.detect());
-  EXPECT_FALSE(step.connected());
-  EXPECT_TRUE(processes.asked.empty());
-  simconnect::setConnector(nullptr);
-}
-
-TEST_F(TelemetryDetection, MsfsDefaultServerIsNotThereOnATestMachine) {
-  // Nothing answers the simulator's local port on a build machine: the
-  // step fails at once instead of holding up the pass.
-  FakeProcessList processes({"FlightSimulator.exe"});
-  MsfsDetection step(GameId::Msfs2020, processes);
-  EXPECT_FALSE(step.detect());
-  EXPECT_FALSE(step.connected());
 }
 
 }  // namespace

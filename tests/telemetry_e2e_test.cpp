@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "games/flight_sim_readers.h"
 #include "games/gravity_split.h"
 #include "platform/clock.h"
 #include "platform/process_list.h"
@@ -166,7 +167,10 @@ TEST_F(TelemetryEndToEnd, DcsWithoutItsProcessIsNotDetected) {
   testing::GamePortsLock lock;
   testing::Child sim = testing::startGamesim(simArgs("dcs", nullptr));
   ASSERT_TRUE(sim.started());
-  auto engine = std::make_unique<Engine>();
+  // Only DCS is watched: another game a test elsewhere on this machine
+  // simulates may well be found.
+  auto engine = std::make_unique<Engine>(systemClock(), false);
+  engine->installReader(GameId::Dcs, std::make_unique<DcsReader>());
   for (int i = 0; i < 10; ++i) EXPECT_EQ(engine->cyclePass(), PassEnd::searching);
   EXPECT_EQ(engine->gameId(), -1);
 }

@@ -44,7 +44,7 @@ TEST(WindExports, TheFanFollowsTheWindAxis) {
   int compared = 0, close = 0, distinct = 0, last = -1;
   const auto end = std::chrono::steady_clock::now() + 5s;
   while (std::chrono::steady_clock::now() < end) {
-    const t::Bytes got = fan.read(5);
+    const t::Bytes got = fan.within(5);
     if (got.empty()) continue;
     const double level = std::clamp(cues[21], 0.0, 100.0);
     const int expected = static_cast<int>(level / 100.0 * 255.0);
@@ -58,7 +58,7 @@ TEST(WindExports, TheFanFollowsTheWindAxis) {
   EXPECT_GT(compared, 100);
   EXPECT_GE(close * 10, compared * 9) << close << " of " << compared << " near the wind level";
   EXPECT_GE(distinct, 10) << "the level moved with the flight";
-  const t::Bytes after = fan.read(50);
+  const t::Bytes after = fan.within(50);
   ASSERT_FALSE(after.empty());
   EXPECT_EQ(after.back(), 0x00) << "the cycle's end switches the fan off";
 }

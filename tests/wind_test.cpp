@@ -53,7 +53,7 @@ std::vector<Arrival> arrivals(const PtyDevice& fan, int ms) {
   std::vector<Arrival> out;
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < until) {
-    for (std::uint8_t b : fan.read(1)) out.push_back({b, std::chrono::steady_clock::now()});
+    for (std::uint8_t b : fan.within(2)) out.push_back({b, std::chrono::steady_clock::now()});
   }
   return out;
 }
@@ -74,7 +74,7 @@ TEST(WindSerialPort, ModesAreDataBitsParityAndStopBits) {
     wind.start();
     EXPECT_EQ(wind.isRunning(), r.accepted) << r.mode;
     if (!r.accepted) continue;
-    EXPECT_EQ(fan.read(30), Bytes{0x00}) << "the fan is switched off first";
+    EXPECT_EQ(fan.within(30), Bytes{0x00}) << "the fan is switched off first";
     wind.stop();
     // The settings stay with the terminal after the port is closed. A pty
     // keeps odd-or-even and the stop bits, but always reports 8 data bits
@@ -95,7 +95,7 @@ TEST(WindSerialPort, BufferedBytesGoOutOnePerInterval) {
   WindSerial wind;
   ASSERT_TRUE(wind.init(kName, 115200, "8N1", 15));
   wind.start();
-  ASSERT_EQ(fan.read(30), Bytes{0x00});
+  ASSERT_EQ(fan.within(30), Bytes{0x00});
   wind.updateBuffer({1, 2, 3, 4, 5});
   const auto got = arrivals(fan, 200);
   ASSERT_EQ(got.size(), 5u);
@@ -103,7 +103,7 @@ TEST(WindSerialPort, BufferedBytesGoOutOnePerInterval) {
   // Four pauses of 15 ms between the first and the last.
   EXPECT_GE(got.back().at - got.front().at, 45ms);
   wind.stop();
-  EXPECT_EQ(fan.read(30), Bytes{0x00}) << "stop switches the fan off";
+  EXPECT_EQ(fan.within(30), Bytes{0x00}) << "stop switches the fan off";
 }
 
 TEST(WindSerialPort, PauseSwitchesOffAndHoldsBackWhatFollows) {
@@ -111,16 +111,16 @@ TEST(WindSerialPort, PauseSwitchesOffAndHoldsBackWhatFollows) {
   WindSerial wind;
   wind.pause();  // no port yet: nothing is written anywhere
   ASSERT_TRUE(wind.init(kName, 9600, "8N1", 5));
-  EXPECT_TRUE(fan.read(30).empty());
+  EXPECT_TRUE(fan.within(30).empty());
   wind.start();
-  ASSERT_EQ(fan.read(30), Bytes{0x00});
+  ASSERT_EQ(fan.within(30), Bytes{0x00});
   wind.pause();
-  EXPECT_EQ(fan.read(30), Bytes{0x00});
+  EXPECT_EQ(fan.within(30), Bytes{0x00});
   wind.updateBuffer({7, 8});
-  EXPECT_TRUE(fan.read(60).empty()) << "taken, not sent";
+  EXPECT_TRUE(fan.within(60).empty()) << "taken, not sent";
   wind.unpause();
   wind.updateBuffer({9});
-  EXPECT_EQ(fan.read(60), Bytes{9});
+  EXPECT_EQ(fan.within(60), Bytes{9});
   wind.stop();
 }
 
@@ -139,7 +139,7 @@ TEST(WindSerialPort, AfterThreeFailedStartsOnlyStopOrInitTryAgain) {
   ::close(holder);
   wind.start();
   EXPECT_FALSE(wind.isRunning()) << "the fourth start does nothing";
-  EXPECT_TRUE(fan.read(30).empty());
+  EXPECT_TRUE(fan.within(30).empty());
   wind.stop();
   wind.start();
   EXPECT_TRUE(wind.isRunning()) << "stop cleared the failures";
@@ -160,11 +160,11 @@ TEST(WindSerialPort, FeedWindStartsTheFanThenSendsTheLatestLevel) {
   EXPECT_FALSE(wind.isRunning()) << "wind axis off";
   feedWind(wind, 50.0, true);
   ASSERT_TRUE(wind.isRunning());
-  EXPECT_EQ(fan.read(30), Bytes{0x00}) << "this cycle's level waits";
+  EXPECT_EQ(fan.within(30), Bytes{0x00}) << "this cycle's level waits";
   wind.pause();
   feedWind(wind, 37.5, true);  // unpauses
   feedWind(wind, 100.0, true);
-  const Bytes got = fan.read(60);
+  const Bytes got = fan.within(60);
   ASSERT_GE(got.size(), 2u);
   EXPECT_EQ(got[0], 0x00) << "the pause";
   EXPECT_EQ(got[1], 255) << "only the latest level is held";

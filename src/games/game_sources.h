@@ -59,6 +59,9 @@ inline constexpr int kGameNameCapacity = 21;
 // One game's telemetry reader and transport.
 class GameReader {
  public:
+  GameReader() = default;
+  // `clock` times the frames (tests pass a manual one).
+  explicit GameReader(Clock& clock) noexcept : stopwatch(clock) {}
   virtual ~GameReader() = default;
 
   // The detection step: true when the game runs and its telemetry is there.

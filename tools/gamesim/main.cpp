@@ -4,17 +4,24 @@
 //   tarvex-gamesim <xplane|dcs|condor2> [--host 127.0.0.1] [--port N]
 //                  [--rate HZ] [--seconds S] [--flight-seconds S]
 //                  [--process-name NAME] [--quiet]
+//
+// The server games (MSFS 2020/2024, NoLimits 2) are in server_main.cpp.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "flight.h"
+#include "lap.h"
+#include "racing_formats.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
+#include "replay.h"
 #include "shared_memory_sim.h"
+#include "servers.h"
 #include "wire_formats.h"
 
 namespace {
@@ -29,17 +36,47 @@ const Game kGames[] = {
     {"xplane", 4321, 30.0},
     {"dcs", 4124, 50.0},
     {"condor2", 55278, 25.0},
+    // The racing games, driving the lap.
+    {"f1-2023", 20777, 60.0},
+    {"f1-2024", 20777, 60.0},
+    {"dirtrally2", 20778, 60.0},
+    {"dirtrally2-custom", 20778, 60.0},
+    {"wrc", 20788, 60.0},
+    {"beamng", 4444, 200.0},
+    {"lfs", 4123, 100.0},
+    {"lfs-ff", 4123, 100.0},
 };
+
+bool isRacingGame(const char* name) {
+  return std::strcmp(name, "xplane") != 0 && std::strcmp(name, "dcs") != 0 && std::strcmp(name, "condor2") != 0;
+}
+
+// One moment of the lap in the racing game's own datagrams.
+std::vector<gamesim::Datagram> racingDatagrams(const char* game, const gamesim::LapState& s, double t, long frame) {
+  const auto n = static_cast<std::uint32_t>(frame);
+  if (std::strcmp(game, "f1-2023") == 0) return gamesim::f1Datagrams(s, 2023, n);
+  if (std::strcmp(game, "f1-2024") == 0) return gamesim::f1Datagrams(s, 2024, n);
+  if (std::strcmp(game, "dirtrally2") == 0) return {gamesim::dirtRally2Datagram(s, t)};
+  if (std::strcmp(game, "dirtrally2-custom") == 0) return {gamesim::dirtRally2CustomDatagram(s)};
+  if (std::strcmp(game, "wrc") == 0) return {gamesim::wrcDatagram(s, t)};
+  if (std::strcmp(game, "beamng") == 0) return {gamesim::beamNgDatagram(s)};
+  const auto ms = static_cast<std::uint32_t>(t * 1000.0);
+  return {gamesim::lfsDatagram(s, ms, std::strcmp(game, "lfs") == 0)};
+}
 
 void usage(std::FILE* out) {
   std::fprintf(out,
                "usage: tarvex-gamesim <xplane|dcs|condor2> [options]\n"
+               "       tarvex-gamesim <f1-2023|f1-2024|dirtrally2|dirtrally2-custom|wrc|beamng|lfs|lfs-ff> [options]\n"
                "       tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
+               "       tarvex-gamesim <msfs2020|msfs2024|nolimits2> [options]: see --help there\n"
+               "       tarvex-gamesim replay FILE [options]   (a pcap/pcapng capture; replay --help)\n"
                "  --host A.B.C.D         where to send (default 127.0.0.1)\n"
                "  --port N               UDP port (default: the game's, 4321 / 4124 / 55278)\n"
                "  --rate HZ              datagrams per second (default: the game's, 30 / 50 / 25)\n"
                "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
                "  --flight-seconds S     length of one flight, repeated (default 120)\n"
+               "  --lap-seconds S        length of one lap of the racing games, repeated (default 60)\n"
                "  --process-name NAME    run as a process whose executable is named NAME\n"
                "  --quiet                no status line\n");
 }
@@ -64,11 +101,13 @@ bool parseNumber(const char* text, double& value) {
 int main(int argc, char** argv) {
   gamesim::installStopHandler();
   gamesim::removeOwnCopy();
+  if (argc >= 2 && std::strcmp(argv[1], "replay") == 0) return gamesim::replayMain(argc, argv);
   if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
   if (gamesim::isSharedMemoryGame(argv[1])) return gamesim::runSharedMemoryGame(argc, argv);
+  if (gamesim::isServerGame(argv[1])) return gamesim::runServerGame(argc, argv);
   const Game* game = nullptr;
   for (const Game& g : kGames) {
     if (std::strcmp(argv[1], g.name) == 0) game = &g;
@@ -79,7 +118,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::uint32_t host = tarvex::platform::kLoopbackAddress;
-  double port = game->port, rate = game->rate, seconds = 0.0, flightSeconds = 120.0;
+  double port = game->port, rate = game->rate, seconds = 0.0, flightSeconds = 120.0, lapSeconds = 60.0;
   std::string processName;
   bool quiet = false;
   for (int i = 2; i < argc; ++i) {
@@ -96,6 +135,8 @@ int main(int argc, char** argv) {
       ok = parseNumber(argv[++i], seconds);
     } else if (arg == "--flight-seconds" && hasValue) {
       ok = parseNumber(argv[++i], flightSeconds) && flightSeconds >= 1;
+    } else if (arg == "--lap-seconds" && hasValue) {
+      ok = parseNumber(argv[++i], lapSeconds) && lapSeconds >= 2;
     } else if (arg == "--process-name" && hasValue) {
       processName = argv[++i];
     } else if (arg == "--quiet") {
@@ -137,6 +178,7 @@ int main(int argc, char** argv) {
   }
 
   const gamesim::Flight flight(flightSeconds);
+  const gamesim::Lap lap(lapSeconds);
   const auto start = std::chrono::steady_clock::now();
   const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(1.0 / rate));
@@ -147,7 +189,11 @@ int main(int argc, char** argv) {
     if (seconds > 0 && t >= seconds) break;
     const gamesim::FlightState s = flight.at(t);
     int n = -1;
-    if (std::strcmp(game->name, "xplane") == 0) {
+    if (isRacingGame(game->name)) {
+      for (const gamesim::Datagram& d : racingDatagrams(game->name, lap.at(t), t, sent)) {
+        n = p::sendTo(socket, d.data(), static_cast<int>(d.size()), host, static_cast<std::uint16_t>(port));
+      }
+    } else if (std::strcmp(game->name, "xplane") == 0) {
       const auto datagram = gamesim::xplaneDatagram(s);
       n = p::sendTo(socket, datagram.data(), static_cast<int>(datagram.size()), host,
                     static_cast<std::uint16_t>(port));

@@ -1,0 +1,223 @@
+// The MSFS reader on a connection to a scripted SimConnect server: what a
+// drain does with the queue, the data, the events, exceptions and quits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "games/gravity_split.h"
+#include "games/msfs_reader.h"
+#include "simconnect_support.h"
+
+namespace tarvex {
+namespace {
+
+namespace sc = simconnect;
+namespace ch = channel;
+using testing::Bytes;
+using namespace std::chrono_literals;
+
+struct AllProcesses final : ProcessList {
+  bool running(std::string_view) override { return true; }
+};
+
+class MsfsReaderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::useTestLogFolder(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(reader.detect());
+    ASSERT_TRUE(reader.open());
+  }
+
+  // Sends `messages` and waits until the client has queued all of them.
+  void queue(const std::vector<Bytes>& messages) {
+    const std::size_t before = sc::queuedMessages(reader.connection());
+    for (const Bytes& m : messages) server.send(m);
+    ASSERT_TRUE(testing::waitUntil(
+        [&] { return sc::queuedMessages(reader.connection()) >= before + messages.size(); }, 5s));
+  }
+
+  testing::ScriptedSimConnectServer server;
+  AllProcesses processes;
+  MsfsReader reader{GameId::Msfs2020, processes};
+  GameDataRecord record;
+};
+
+// Values in table order: accelerations x, y, z; rotation accelerations;
+// velocities x, y, z; rotation velocities x, y, z; heading, bank, pitch.
+constexpr double kPi = 3.14159265358979;
+
+TEST_F(MsfsReaderTest, DataMessagesBecomeChannels) {
+  const double values[15] = {0.5, -1.5, 2.5, 9, 9, 9, 3.0, -4.0, 60.0, 0.1, 0.2, -0.3, kPi, kPi / 6, -kPi / 18};
+  queue({testing::recvData(values, 0, 1)});
+  EXPECT_EQ(reader.read(record), 1);
+  const double* c = record.channels;
+  struct Row {
+    int channel;
+    double expected;
+  };
+  const Row rows[] = {
+      {ch::lateral_accel, 0.5},
+      {ch::vertica_accel, -1.5},
+      {ch::longitu_accel, 2.5},
+      {ch::lateral_speed, -3.0},
+      {ch::vertica_speed, 4.0},
+      {ch::longitu_speed, 60.0},
+      {ch::pitch_speed, -0.1 * 180.0 / kPi},
+      {ch::yaw_speed, -0.2 * 180.0 / kPi},
+      {ch::roll_speed, 0.3 * 180.0 / kPi},
+      {ch::yaw_position, 180.0},  // heading pi
+      {ch::roll_position, 30.0},
+      {ch::pitch_position, 10.0},  // MSFS's pitch is nose down
+      // Form B: the loads are gravity plus the accelerations.
+      {ch::longitu_gravi, kStandardGravity * std::sin(10.0 * kPi / 180)},
+      {ch::lateral_accel_g, kStandardGravity * std::cos(10.0 * kPi / 180) * std::sin(30.0 * kPi / 180) + 0.5},
+      {ch::vertica_accel_g, kStandardGravity * std::cos(10.0 * kPi / 180) * std::cos(30.0 * kPi / 180) - 1.5},
+  };
+  for (const Row& r : rows) EXPECT_NEAR(c[r.channel], r.expected, 1e-9) << "channel " << r.channel;
+  EXPECT_EQ(c[ch::yaw_position], 180.0);
+  EXPECT_EQ(reader.groundContact, 1);
+}
+
+TEST_F(MsfsReaderTest, EachDrainRule) {
+  const double first[15] = {1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0};
+  const double second[15] = {2, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0};
+  const double other[15] = {7, 0, 0, 0, 0, 0, 0, 0, 70, 0, 0, 0, 0, 0, 0};
+  Bytes shortData = testing::recvData(other, 1, 1);
+  shortData.resize(40 + 128);
+  shortData[0] = static_cast<std::uint8_t>(shortData.size());
+  struct Case {
+    const char* what;
+    std::vector<Bytes> messages;
+    int result;
+    double speed;      // longitu_speed after the read
+    int contact;       // groundContact after it
+    std::size_t left;  // messages still queued
+    bool connected;
+  };
+  const Case cases[] = {
+      {"queue empty", {}, 1, 0.0, 0, 0, true},
+      {"two data messages: the second wins", {testing::recvData(first, 1, 1), testing::recvData(second, 0, 0)}, 1, 20.0,
+       0, 0, true},
+      {"SIM ON GROUND 1 with GEAR IS ON GROUND 0", {testing::recvData(first, 0, 1)}, 1, 10.0, 1, 0, true},
+      {"a Crashed event changes nothing", {testing::recvEvent(MsfsReader::kEventCrashed)}, 1, 0.0, 0, 0, true},
+      {"the other events and unknown messages are passed over",
+       {testing::recvEvent(3, 1), testing::recvEvent(4), testing::recvUnknown(99), testing::recvData(first, 0, 0)},
+       1, 10.0, 0, 0, true},
+      {"another request's data is not ours", {testing::recvData(other, 1, 1, 5)}, 1, 0.0, 0, 0, true},
+      {"a data message too short for the definition", {shortData}, 1, 0.0, 0, 0, true},
+      {"an exception ends the drain", {testing::recvException(7, 20, 2), testing::recvData(first, 0, 0)}, 1, 0.0, 0, 1,
+       true},
+      {"the quit message closes", {testing::recvData(first, 0, 0), testing::recvQuit()}, 0, 10.0, 0, 0, false},
+      {"the Quit event closes", {testing::recvEvent(MsfsReader::kEventQuit)}, 0, 0.0, 0, 0, false},
+  };
+  for (const Case& k : cases) {
+    record = GameDataRecord{};
+    reader.groundContact = 0;
+    if (!reader.connected()) {
+      ASSERT_TRUE(reader.detect());
+      ASSERT_TRUE(reader.open());
+    }
+    while (sc::queuedMessages(reader.connection()) > 0) reader.read(record);  // start empty
+    record = GameDataRecord{};
+    record.channels[ch::roll_position] = 90.0;  // kept: the split is taken from it
+    queue(k.messages);
+    EXPECT_EQ(reader.read(record), k.result) << k.what;
+    EXPECT_EQ(record.channels[ch::longitu_speed], k.speed) << k.what;
+    EXPECT_EQ(reader.groundContact, k.contact) << k.what;
+    EXPECT_EQ(reader.connected(), k.connected) << k.what;
+    if (k.connected) {
+      EXPECT_EQ(sc::queuedMessages(reader.connection()), k.left) << k.what;
+      // Every returned frame ends with the gravity split of the stored
+      // angles (roll 90 degrees unless a data message came).
+      const double roll = record.channels[ch::roll_position] * kPi / 180.0;
+      EXPECT_NEAR(record.channels[ch::lateral_gravi], kStandardGravity * std::sin(roll), 1e-9) << k.what;
+      EXPECT_NEAR(record.channels[ch::lateral_accel_g],
+                  record.channels[ch::lateral_gravi] + record.channels[ch::lateral_accel], 1e-9) << k.what;
+    } else {
+      EXPECT_EQ(reader.read(record), 0) << k.what;  // and stays closed
+    }
+  }
+}
+
+TEST_F(MsfsReaderTest, AFailedRegistrationClosesTheConnection) {
+  server.closeClient();
+  ASSERT_TRUE(testing::waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(reader.connection(), 3, "Sim") < 0; }, 5s));
+  EXPECT_FALSE(reader.open());
+  EXPECT_FALSE(reader.connected());
+  EXPECT_NE(reader.lastResult, sc::kOk);
+}
+
+TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
+  struct Named final : ProcessList {
+    explicit Named(std::set<std::string> n) : names(std::move(n)) {}
+    bool running(std::string_view name) override {
+      asked = true;
+      return names.count(std::string(name)) != 0;
+    }
+    std::set<std::string> names;
+    bool asked = false;
+  };
+  struct Case {
+    GameId game;
+    std::set<std::string> processes;
+    bool server;
+    bool detected;
+    bool asked;
+  };
+  const Case cases[] = {
+      {GameId::Msfs2020, {"FlightSimulator.exe"}, true, true, true},
+      {GameId::Msfs2020, {"FlightSimulator2024.exe"}, true, false, true},
+      {GameId::Msfs2024, {"FlightSimulator2024.exe"}, true, true, true},
+      {GameId::Msfs2024, {"flightsimulator2024.exe"}, true, false, true},
+      {GameId::Msfs2020, {"FlightSimulator.exe"}, false, false, false},  // no server: no look at processes
+  };
+  for (const Case& k : cases) {
+    std::unique_ptr<testing::ScriptedSimConnectServer> server;
+    if (k.server) server = std::make_unique<testing::ScriptedSimConnectServer>();
+    std::unique_ptr<testing::TcpServer> gone;
+    if (!k.server) {
+      std::uint16_t port;
+      {
+        testing::TcpServer closed([](platform::SocketHandle, const std::atomic<bool>&) {});
+        port = closed.port();
+      }
+      sc::setConnector([port] { return sc::connectTcp(platform::kLoopbackAddress, port, 500ms); });
+    }
+    Named processes(k.processes);
+    MsfsReader step(k.game, processes);
+    EXPECT_EQ(step.detect(), k.detected);
+    EXPECT_EQ(step.connected(), k.detected);  // a failed step keeps no connection
+    EXPECT_EQ(processes.asked, k.asked);
+    step.close();
+    EXPECT_FALSE(step.connected());
+    sc::setConnector(nullptr);
+  }
+}
+
+TEST(MsfsDetection, AServerWithoutEitherSimulatorProcessKeepsNoConnection) {
+  testing::ScriptedSimConnectServer server;
+  struct None final : ProcessList {
+    bool running(std::string_view name) override {
+      asked.emplace_back(name);
+      return false;
+    }
+    std::vector<std::string> asked;
+  } processes;
+  GameSources sources;
+  auto msfs2020 = std::make_unique<MsfsReader>(GameId::Msfs2020, processes);
+  auto msfs2024 = std::make_unique<MsfsReader>(GameId::Msfs2024, processes);
+  const MsfsReader* step3 = msfs2020.get();
+  const MsfsReader* step4 = msfs2024.get();
+  sources.installReader(GameId::Msfs2020, std::move(msfs2020));
+  sources.installReader(GameId::Msfs2024, std::move(msfs2024));
+  EXPECT_FALSE(sources.detectGame());
+  EXPECT_FALSE(step3->connected());
+  EXPECT_FALSE(step4->connected());
+  // Each step reached the server, then looked for its simulator.
+  EXPECT_EQ(processes.asked, (std::vector<std::string>{"FlightSimulator.exe", "FlightSimulator2024.exe"}));
+  EXPECT_EQ(sources.flaggedGame(), GameId::None);
+}
+
+}  // namespace
+}  // namespace tarvex

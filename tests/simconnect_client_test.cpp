@@ -1,0 +1,359 @@
+// The SimConnect client: the bytes of each call, the Open against servers
+// of each protocol version, the framing of the server's stream in any
+// pieces, hostile servers, the bounded queue and SimConnect.cfg.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/diagnostic_log.h"
+#include "games/msfs_reader.h"
+#include "games/simconnect/message_queue.h"
+#include "games/simconnect/simconnect_config.h"
+#include "platform/clock.h"
+#include "simconnect_support.h"
+
+namespace tarvex {
+namespace {
+
+namespace sc = simconnect;
+using testing::Bytes;
+using namespace std::chrono_literals;
+
+class SimConnectClient : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::useTestLogFolder(); }
+};
+
+// Bytes from "hex" text ("28 01 00 00 ...").
+Bytes hex(const std::string& text) {
+  Bytes b;
+  std::istringstream in(text);
+  std::string byte;
+  while (in >> byte) b.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
+  return b;
+}
+
+// `size` bytes: zeros, with `parts` (offset, bytes) laid over them.
+Bytes packetOf(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>>& parts) {
+  Bytes b(size, 0);
+  for (const auto& [at, bytes] : parts) std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
+  return b;
+}
+
+Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+
+struct Dispatched {
+  std::uint32_t id;
+  std::uint32_t size;
+};
+
+// Takes messages until the queue holds none for `quiet`, or a quit came.
+std::vector<Dispatched> drain(sc::HANDLE h, std::chrono::milliseconds quiet = 300ms) {
+  std::vector<Dispatched> got;
+  auto last = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - last < quiet) {
+    const sc::RecvHeader* m = nullptr;
+    std::uint32_t size = 0;
+    if (sc::SimConnect_GetNextDispatch(h, &m, &size) != sc::kOk) {
+      platform::sleepFor(1ms);
+      continue;
+    }
+    EXPECT_EQ(m->size, size);  // the whole message, nothing beyond it
+    got.push_back({m->id, size});
+    last = std::chrono::steady_clock::now();
+    if (m->id == sc::kRecvQuit) break;
+  }
+  return got;
+}
+
+std::vector<std::uint32_t> ids(const std::vector<Dispatched>& d) {
+  std::vector<std::uint32_t> out;
+  for (const auto& x : d) out.push_back(x.id);
+  return out;
+}
+
+std::string logText() {
+  std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
+  testing::ScriptedSimConnectServer server;
+  sc::HANDLE h = nullptr;
+  ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
+  ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, "PLANE PITCH DEGREES", "radians", 4, 0.0f, sc::kUnused), sc::kOk);
+  ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, "SIM ON GROUND", "Bool", 2, 0.0f, sc::kUnused), sc::kOk);
+  ASSERT_EQ(sc::SimConnect_RequestDataOnSimObject(h, 0, 0, 0, 3, 0, 0, 0, 0), sc::kOk);
+  ASSERT_EQ(sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim"), sc::kOk);
+  ASSERT_TRUE(testing::waitUntil([&] { return server.packets().size() == 5; }, 5s));
+  const auto packets = server.packets();
+  const std::vector<Bytes> expected = {
+      packetOf(296, {{0, hex("28 01 00 00 05 00 00 00 01 00 00 F0 01 00 00 00")},
+                     {16, text("Kinetra")},
+                     {276, hex("00 48 4B 00 0B 00 00 00 00 00 00 00 BB F4 00 00 03 00 00 00")}}),
+      packetOf(544, {{0, hex("20 02 00 00 05 00 00 00 0C 00 00 F0 02 00 00 00")},
+                     {20, text("PLANE PITCH DEGREES")},
+                     {276, text("radians")},
+                     {532, hex("04 00 00 00 00 00 00 00 FF FF FF FF")}}),
+      packetOf(544, {{0, hex("20 02 00 00 05 00 00 00 0C 00 00 F0 03 00 00 00")},
+                     {20, text("SIM ON GROUND")},
+                     {276, text("Bool")},
+                     {532, hex("02 00 00 00 00 00 00 00 FF FF FF FF")}}),
+      // The notes' example, with send id 4 instead of 19.
+      packetOf(48, {{0, hex("30 00 00 00 05 00 00 00 0E 00 00 F0 04 00 00 00")}, {28, hex("03 00 00 00")}}),
+      packetOf(276, {{0, hex("14 01 00 00 05 00 00 00 17 00 00 F0 05 00 00 00 03 00 00 00")}, {20, text("Sim")}}),
+  };
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(packets[i], expected[i]) << "packet " << i;
+  EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
+}
+
+TEST_F(SimConnectClient, TheReadersRegistrationInOrder) {
+  testing::ScriptedSimConnectServer server;
+  struct Everything final : ProcessList {
+    bool running(std::string_view) override { return true; }
+  } processes;
+  MsfsReader reader(GameId::Msfs2020, processes);
+  ASSERT_TRUE(reader.detect());
+  ASSERT_TRUE(reader.open());
+  ASSERT_TRUE(testing::waitUntil([&] { return server.packets().size() == 24; }, 5s));
+  const auto packets = server.packets();
+  for (std::uint32_t i = 0; i < 24; ++i) {
+    sc::ClientHeader h;
+    std::memcpy(&h, packets[i].data(), sizeof h);
+    EXPECT_EQ(h.sendId, i + 1);
+    const std::uint32_t function = i == 0 ? 0x01 : i <= 17 ? 0x0C : i == 18 ? 0x0E : 0x17;
+    EXPECT_EQ(h.type, 0xF0000000u | function) << i;
+  }
+  for (int k = 0; k < MsfsReader::kDatumCount; ++k) {
+    EXPECT_STREQ(reinterpret_cast<const char*>(packets[1 + k].data() + 20), MsfsReader::kDatums[k].variable);
+  }
+  const char* events[] = {"Crashed", "Quit", "SimStart", "SimStop", "Sim"};
+  const std::uint32_t eventIds[] = {6, 7, 4, 5, 3};
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_STREQ(reinterpret_cast<const char*>(packets[19 + k].data() + 20), events[k]);
+    std::uint32_t id;
+    std::memcpy(&id, packets[19 + k].data() + 16, 4);
+    EXPECT_EQ(id, eventIds[k]);
+  }
+}
+
+TEST_F(SimConnectClient, TextsAreCutToTheirFields) {
+  const std::string longName(300, 'n');
+  const auto p = sc::addToDataDefinitionPacket(5, 2, 0, longName.c_str(), "radians", 4, 0.0f, sc::kUnused);
+  EXPECT_EQ(std::string(p.datumName, 255), std::string(255, 'n'));
+  EXPECT_EQ(p.datumName[255], '\0');
+  EXPECT_STREQ(p.unitsName, "radians");  // nothing spilled into the next field
+  const auto open = sc::openPacket(5, longName.c_str());
+  EXPECT_EQ(open.applicationName[255], '\0');
+  EXPECT_EQ(open.reserved, 0u);
+}
+
+TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
+  struct Case {
+    const char* what;
+    std::set<std::uint32_t> versions;
+    bool answers;
+    bool opens;
+    std::uint32_t protocol;
+    int connections;
+  };
+  const Case cases[] = {
+      {"MSFS 2020 (4 and 5)", {4, 5}, true, true, 5, 1},
+      {"MSFS 2024 (4, 5 and 6)", {4, 5, 6}, true, true, 5, 1},
+      {"an FSX-era server (4 only): a second connection", {4}, true, true, 4, 2},
+      {"no version it knows", {6}, true, false, 0, 2},
+      {"a server that never answers", {4, 5}, false, false, 0, 1},
+  };
+  for (const Case& k : cases) {
+    testing::ScriptedSimConnectServer server({k.versions, k.answers, {}});
+    sc::HANDLE h = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const sc::HRESULT result = sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, sc::kOpenAnswerWait * 2 + 1s) << k.what;
+    EXPECT_EQ(result == sc::kOk, k.opens) << k.what;
+    EXPECT_EQ(h != nullptr, k.opens) << k.what;
+    EXPECT_EQ(sc::protocolVersion(h), k.protocol) << k.what;
+    EXPECT_EQ(server.connections(), k.connections) << k.what;
+    const auto packets = server.packets();
+    if (k.connections == 2 && packets.size() == 2) {
+      const Bytes fsxTuple = hex("00 58 53 46 0A 00 00 00 00 00 00 00 4B EF 00 00 00 00 00 00");
+      EXPECT_EQ(Bytes(packets[1].begin() + 276, packets[1].end()), fsxTuple) << k.what;
+    }
+    if (h != nullptr) sc::SimConnect_Close(h);
+  }
+}
+
+TEST_F(SimConnectClient, MessagesInAnyPiecesComeOutWhole) {
+  const double values[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const Bytes stream = testing::join({testing::recvEvent(6), testing::recvData(values, 0, 1), testing::recvEvent(4),
+                                      testing::recvHeader(12, 0), testing::recvUnknown(99)});
+  for (std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(3), std::size_t(7), std::size_t(50)}) {
+    testing::ScriptedSimConnectServer server;
+    sc::HANDLE h = nullptr;
+    ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
+    server.send(stream, piece);
+    server.send(testing::recvQuit());
+    const auto got = drain(h, 3s);  // one byte a millisecond is slow: the quit ends it
+    EXPECT_EQ(ids(got), (std::vector<std::uint32_t>{4, 8, 4, 0, 99, 3})) << "pieces of " << piece;
+    sc::SimConnect_Close(h);
+  }
+  // The framer itself, split at every byte.
+  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+    sc::MessageFramer framer(1024);
+    std::vector<std::uint32_t> sizes;
+    auto sink = [&](sc::MessageFramer::Cut c, const std::uint8_t*, std::uint32_t size) {
+      if (c == sc::MessageFramer::Cut::message) sizes.push_back(size);
+    };
+    framer.feed(stream.data(), cut, sink);
+    framer.feed(stream.data() + cut, stream.size() - cut, sink);
+    EXPECT_EQ(sizes, (std::vector<std::uint32_t>{24, 176, 24, 12, 16})) << "cut at " << cut;
+  }
+}
+
+TEST_F(SimConnectClient, HostileServers) {
+  const double values[15] = {};
+  const Bytes data = testing::recvData(values, 0, 0);
+  Bytes oversized(50000, 0x5A);
+  const auto header = testing::recvHeader(50000, 99);
+  std::copy(header.begin(), header.end(), oversized.begin());
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    bool close;
+    std::vector<std::uint32_t> expected;  // message ids (4 event, 3 quit: here the client's own)
+    const char* logLine;
+  };
+  const Case cases[] = {
+      {"a message cut short, then closed", testing::join({testing::recvEvent(4), Bytes(data.begin(), data.begin() + 30)}),
+       true, {4, 3}, nullptr},
+      {"a size that promises more than comes", testing::join({testing::recvHeader(1000, 8), Bytes(28, 0)}), true, {3},
+       nullptr},
+      {"closed inside a size word", Bytes{0x18, 0x00}, true, {3}, nullptr},
+      {"larger than MaxReceiveSize: dropped, the stream goes on",
+       testing::join({oversized, testing::recvEvent(5)}), false, {4}, "a message of 50000 bytes was dropped"},
+      {"a size below the header: the stream is broken",
+       testing::join({testing::recvHeader(8, 4), testing::recvEvent(5)}), false, {3}, "less than its header"},
+  };
+  for (const Case& k : cases) {
+    testing::ScriptedSimConnectServer server;
+    sc::HANDLE h = nullptr;
+    ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk) << k.what;
+    server.send(k.bytes, 1000);
+    if (k.close) server.closeClient();
+    EXPECT_EQ(ids(drain(h, 500ms)), k.expected) << k.what;
+    if (k.logLine != nullptr) {
+      EXPECT_NE(logText().find(k.logLine), std::string::npos) << k.what;
+    }
+    // After the end, the calls fail instead of waiting.
+    if (k.expected.back() == 3) {
+      EXPECT_TRUE(testing::waitUntil(
+          [&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim") < 0; }, 2s)) << k.what;
+    }
+    const sc::RecvHeader* m = nullptr;
+    std::uint32_t size = 7;
+    EXPECT_EQ(sc::SimConnect_GetNextDispatch(h, &m, &size), sc::kFail);
+    EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
+  }
+}
+
+TEST_F(SimConnectClient, CallsWithoutAConnectionFail) {
+  const sc::RecvHeader* m = nullptr;
+  std::uint32_t size = 0;
+  EXPECT_LT(sc::SimConnect_GetNextDispatch(nullptr, &m, &size), 0);
+  EXPECT_LT(sc::SimConnect_AddToDataDefinition(nullptr, 0, "X", "Y"), 0);
+  EXPECT_LT(sc::SimConnect_RequestDataOnSimObject(nullptr, 0, 0, 0, 3), 0);
+  EXPECT_LT(sc::SimConnect_SubscribeToSystemEvent(nullptr, 3, "Sim"), 0);
+  EXPECT_LT(sc::SimConnect_Close(nullptr), 0);
+  EXPECT_LT(sc::SimConnect_Open(nullptr, "Kinetra", nullptr, 0, nullptr, 0), 0);
+}
+
+TEST_F(SimConnectClient, TheQueueKeepsTheNewestMessages) {
+  sc::MessageQueue queue(100, 20);  // room for four 20-byte messages with their lengths
+  for (std::uint8_t i = 0; i < 10; ++i) {
+    const Bytes m(20, i);
+    ASSERT_TRUE(queue.push(m.data(), 20));
+  }
+  EXPECT_FALSE(queue.push(Bytes(21).data(), 21));
+  EXPECT_EQ(queue.count(), 4u);
+  EXPECT_EQ(queue.dropped(), 6u);
+  Bytes out;
+  out.reserve(20);
+  for (std::uint8_t i = 6; i < 10; ++i) {
+    ASSERT_TRUE(queue.take(out));
+    EXPECT_EQ(out, Bytes(20, i));
+  }
+  EXPECT_FALSE(queue.take(out));
+}
+
+TEST_F(SimConnectClient, ConfigurationFile) {
+  struct Case {
+    const char* text;
+    std::uint32_t index;
+    sc::Protocol protocol;
+    const char* address;
+    const char* port;
+    std::uint32_t maxReceive;
+    bool noDelay;
+    std::size_t problems;
+  };
+  const sc::Protocol byDefault = sc::defaultConfig().protocol;
+  const Case cases[] = {
+      {"", 0, byDefault, "", "", 41088, true, 1},
+      {"[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=5000\n", 0, sc::Protocol::ipv4, "127.0.0.1", "5000", 41088,
+       true, 0},
+      {"[simconnect.2]\r\nPROTOCOL = ipv6\r\nport=501\r\nMaxReceiveSize=65536\r\nDisableNagle=0\r\n", 2,
+       sc::Protocol::ipv6, "", "501", 65536, false, 0},
+      {"[SimConnect.1]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n", 1, sc::Protocol::pipe, ".",
+       "Custom/SimConnect", 41088, true, 0},
+      {"; comment\n[SimConnect] ; the default\nProtocol=Auto ; any\nAddress=\n", 0, sc::Protocol::automatic, "", "",
+       41088, true, 0},
+      {"[SimConnect.4]\nPort=1000\n[SimConnect.4]\nPort=2000\n", 4, byDefault, "", "1000", 41088, true, 0},
+      {"[SimConnect]\nProtocol=Carrier\nMaxReceiveSize=12\nDisableNagle=2\nColour=red\nno entry\n", 0, byDefault, "",
+       "", 41088, true, 5},
+      {"[SimConnect]\nProtocol=IPv4\nPort=five hundred\n", 0, sc::Protocol::ipv4, "", "", 41088, true, 1},
+      {"[SimConnect]\nProtocol=IPv4\n", 3, byDefault, "", "", 41088, true, 1},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> problems;
+    const sc::ClientConfig c = sc::parseConfig(k.text, k.index, problems);
+    EXPECT_EQ(c.protocol, k.protocol) << k.text;
+    EXPECT_EQ(c.address, k.address) << k.text;
+    EXPECT_EQ(c.port, k.port) << k.text;
+    EXPECT_EQ(c.maxReceiveSize, k.maxReceive) << k.text;
+    EXPECT_EQ(c.disableNagle, k.noDelay) << k.text;
+    EXPECT_EQ(problems.size(), k.problems) << k.text << ::testing::PrintToString(problems);
+  }
+  sc::ClientConfig pipe = sc::defaultConfig();
+  EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect");
+  pipe.port = "Custom/SimConnect";
+  EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Custom\\SimConnect");
+}
+
+TEST_F(SimConnectClient, OpenFindsTheServerThroughTheConfigurationFile) {
+  testing::ScriptedSimConnectServer server;
+  sc::setConnector(nullptr);  // as a host would: by SimConnect.cfg
+  testing::TempDir dir;
+  const auto file = dir.path() / "SimConnect.cfg";
+  std::ofstream(file) << "[SimConnect]\nProtocol=IPv4\nAddress=localhost\nPort=" << server.port() << "\n";
+  testing::setEnv("TARVEX_SIMCONNECT_CFG", file.string());
+  sc::HANDLE h = nullptr;
+  EXPECT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
+  EXPECT_EQ(server.connections(), 1);
+  sc::SimConnect_Close(h);
+  // Index 0xFFFFFFFF ignores the file: the client goes to the default
+  // server (not there, or a simulator test's), never to this one.
+  h = nullptr;
+  if (sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, sc::kConfigIndexLocal) == sc::kOk) sc::SimConnect_Close(h);
+  EXPECT_EQ(server.connections(), 1);
+  testing::unsetEnv("TARVEX_SIMCONNECT_CFG");
+}
+
+}  // namespace
+}  // namespace tarvex
