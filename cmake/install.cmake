@@ -1,5 +1,6 @@
-# Installs the library, its header and a CMake package (tarvex::tarvex);
-# on Linux also a pkg-config file.
+# Installs the library, its headers, a CMake package (tarvex::tarvex) and the
+# C# and Python bindings; on Linux also a pkg-config file; on Windows the
+# .def, a README, and the zip that holds them all.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -23,8 +24,16 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvexConfig.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tarvex)
 
 if(NOT WIN32)
+  # Relocatable: the prefix is found from the file's own place, so an install
+  # moved or made with --prefix elsewhere still names its own folders.
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(_pc_prefix "${CMAKE_INSTALL_PREFIX}")
+  else()
+    file(RELATIVE_PATH _up "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+    set(_pc_prefix "\${pcfiledir}/${_up}")
+  endif()
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/tarvex.pc
-    "prefix=${CMAKE_INSTALL_PREFIX}\n"
+    "prefix=${_pc_prefix}\n"
     "libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}\n"
     "includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}\n\n"
     "Name: tarvex\nDescription: ${PROJECT_DESCRIPTION}\nVersion: ${PROJECT_VERSION}\n"
@@ -35,3 +44,25 @@ endif()
 # The packet structure EA SPORTS WRC sends to the WRC reader (README, "EA
 # SPORTS WRC").
 install(FILES share/wrc/tarvex.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvex/wrc)
+
+# The bindings, as source: bindings/ in the Windows zip, share/tarvex/bindings
+# on Linux.
+if(WIN32)
+  set(_bindings_dir bindings)
+else()
+  set(_bindings_dir ${CMAKE_INSTALL_DATADIR}/tarvex/bindings)
+endif()
+install(DIRECTORY bindings/ DESTINATION ${_bindings_dir} PATTERN "__pycache__" EXCLUDE PATTERN "*.pyc" EXCLUDE)
+
+# The Windows zip a host developer downloads (cmake --build --preset windows
+# --target package): the DLL, its import library and .def, the headers, the
+# CMake package, both bindings and a short README that lists them.
+if(WIN32)
+  install(FILES ${TARVEX_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES cmake/zip-readme.txt DESTINATION . RENAME README.txt)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME tarvex)
+  set(CPACK_PACKAGE_FILE_NAME tarvex-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  include(CPack)
+endif()

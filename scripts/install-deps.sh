@@ -5,6 +5,9 @@ set -e
 want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev python3"
 # ip makes the private network namespaces of the network tests and demo.
 want="$want iproute2"
+# The tools' command lines (header-only); the C# binding's compiler and
+# runtime; pkg-config for the install test's consumer.
+want="$want libcli11-dev mono-mcs mono-runtime pkg-config"
 if [ "${1:-all}" = all ]; then
   want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev"
 fi

@@ -75,7 +75,6 @@ TEST_F(MsfsReaderTest, DataMessagesBecomeChannels) {
       {ch::vertica_accel_g, kStandardGravity * std::cos(10.0 * kPi / 180) * std::cos(30.0 * kPi / 180) - 1.5},
   };
   for (const Row& r : rows) EXPECT_NEAR(c[r.channel], r.expected, 1e-9) << "channel " << r.channel;
-  EXPECT_EQ(c[ch::yaw_position], 180.0);
   EXPECT_EQ(reader.groundContact, 1);
 }
 
@@ -175,7 +174,6 @@ TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
   for (const Case& k : cases) {
     std::unique_ptr<testing::ScriptedSimConnectServer> server;
     if (k.server) server = std::make_unique<testing::ScriptedSimConnectServer>();
-    std::unique_ptr<testing::TcpServer> gone;
     if (!k.server) {
       std::uint16_t port;
       {
@@ -193,30 +191,6 @@ TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
     EXPECT_FALSE(step.connected());
     sc::setConnector(nullptr);
   }
-}
-
-TEST(MsfsDetection, AServerWithoutEitherSimulatorProcessKeepsNoConnection) {
-  testing::ScriptedSimConnectServer server;
-  struct None final : ProcessList {
-    bool running(std::string_view name) override {
-      asked.emplace_back(name);
-      return false;
-    }
-    std::vector<std::string> asked;
-  } processes;
-  GameSources sources;
-  auto msfs2020 = std::make_unique<MsfsReader>(GameId::Msfs2020, processes);
-  auto msfs2024 = std::make_unique<MsfsReader>(GameId::Msfs2024, processes);
-  const MsfsReader* step3 = msfs2020.get();
-  const MsfsReader* step4 = msfs2024.get();
-  sources.installReader(GameId::Msfs2020, std::move(msfs2020));
-  sources.installReader(GameId::Msfs2024, std::move(msfs2024));
-  EXPECT_FALSE(sources.detectGame());
-  EXPECT_FALSE(step3->connected());
-  EXPECT_FALSE(step4->connected());
-  // Each step reached the server, then looked for its simulator.
-  EXPECT_EQ(processes.asked, (std::vector<std::string>{"FlightSimulator.exe", "FlightSimulator2024.exe"}));
-  EXPECT_EQ(sources.flaggedGame(), GameId::None);
 }
 
 }  // namespace

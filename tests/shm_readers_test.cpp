@@ -1,7 +1,8 @@
 // The shared-memory racing readers on recorded blocks (the Automobilista 2
 // snapshot, the iRacing .ibt file), on blocks built here byte by byte, and on
-// hostile ones: short sections, headers that point outside the view, torn
-// frames. Nothing may be read outside the view (the sanitizer build checks).
+// hostile ones; and sections opened by name. Every channel's sign and size
+// on a whole lap is sign_convention_tests' part; arbitrary blocks under the
+// sanitizers are fuzz/shm_readers_fuzz.cpp's.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,17 +24,26 @@ namespace tarvex {
 namespace {
 
 namespace ch = channel;
-constexpr double kPi = 3.14159265358979;
+using Block = std::vector<std::uint8_t>;
+using Change = std::function<void(Block&)>;
+using MakeReader = std::function<std::unique_ptr<SharedMemoryReader>()>;
+
+constexpr double kPi = 3.141592653589793;
 double deg(double rad) { return rad / kPi * 180.0; }
 
-std::vector<std::uint8_t> capture(const char* file) {
+Block capture(const char* file) {
   std::ifstream in(std::string(TARVEX_TEST_CAPTURES) + "/" + file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 template <class T>
-void put(std::vector<std::uint8_t>& b, std::size_t offset, T value) {
+void put(Block& b, std::size_t offset, T value) {
   std::memcpy(b.data() + offset, &value, sizeof value);
+}
+
+template <class Reader>
+MakeReader make() {
+  return [] { return std::make_unique<Reader>(); };
 }
 
 // The three numbers after "key":[ in the snapshot's JSON text.
@@ -47,19 +58,24 @@ std::array<float, 3> jsonTriple(const std::string& json, const std::string& key)
   return v;
 }
 
-class ProcessesRunning final : public ProcessList {
- public:
-  bool running(std::string_view) override { return on.load(); }
-  std::atomic<bool> on{true};
+// The .ibt file's start is a live block with one data buffer (tick 54661);
+// a record is laid into that buffer.
+struct Ibt {
+  static constexpr std::size_t kBuffer = 53764, kRecord = 1072;
+  Block file = capture("iracing-valid_test_file.ibt");
+  Block block() const { return {file.begin(), file.begin() + kBuffer + kRecord}; }
+  void layRecord(Block& b, int record) const {
+    std::memcpy(b.data() + kBuffer, file.data() + kBuffer + kRecord * record, kRecord);
+  }
 };
 
 // --- recorded data ---------------------------------------------------------------
 
 TEST(ShmReaders, Ams2SnapshotDecodesToForwardSpeedInTheLongitudinalChannel) {
-  const std::vector<std::uint8_t> text = capture("ams2-crest2-snapshot.json");
+  const Block text = capture("ams2-crest2-snapshot.json");
   ASSERT_FALSE(text.empty());
   const std::string json(text.begin(), text.end());
-  std::vector<std::uint8_t> block(20700, 0);
+  Block block(20700, 0);
   put<std::uint32_t>(block, 8, 2);  // mGameState: playing
   const auto put3 = [&](std::size_t at, std::array<float, 3> v) {
     for (int i = 0; i < 3; ++i) put(block, at + 4 * i, v[i]);
@@ -88,17 +104,6 @@ TEST(ShmReaders, Ams2SnapshotDecodesToForwardSpeedInTheLongitudinalChannel) {
 // The capture's values are given to six significant digits.
 void expectClose(double got, double want) { EXPECT_NEAR(got, want, 1e-5 * std::abs(want) + 1e-6); }
 
-// The .ibt file's start is a live block with one data buffer; a record is
-// laid into that buffer.
-struct Ibt {
-  static constexpr std::size_t kBuffer = 53764, kRecord = 1072;
-  std::vector<std::uint8_t> file = capture("iracing-valid_test_file.ibt");
-  std::vector<std::uint8_t> block() const { return {file.begin(), file.begin() + kBuffer + kRecord}; }
-  void layRecord(std::vector<std::uint8_t>& b, int record) const {
-    std::memcpy(b.data() + kBuffer, file.data() + kBuffer + kRecord * record, kRecord);
-  }
-};
-
 TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
   const Ibt ibt;
   ASSERT_EQ(ibt.file.size(), 471844u);
@@ -111,12 +116,11 @@ TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
       {389, -0.138816f, 0.0738164f, 9.80494f, -2.05279e-05f, -6.14164e-06f, -9.41029e-05f, -2.86631f, -0.00749108f,
        -0.0140599f}};
   for (const Row& row : rows) {
-    std::vector<std::uint8_t> b = ibt.block();
+    Block b = ibt.block();
     ibt.layRecord(b, row.record);
     IRacingReader reader;
     GameDataRecord r;
-    EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);  // the first tick is only taken
-    EXPECT_EQ(reader.lastTick, 54661);
+    reader.decode(b.data(), b.size(), r);  // the first tick is only taken
     put<std::int32_t>(b, 48, 54662);
     ASSERT_EQ(reader.decode(b.data(), b.size(), r), 1);
     const double* c = r.channels;
@@ -124,12 +128,12 @@ TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
     expectClose(c[ch::lateral_accel_g], -row.lat);  // LatAccel counts to the left
     expectClose(c[ch::longitu_accel_g], row.lon);
     expectClose(c[ch::vertica_accel_g], row.vert);
-    expectClose(c[ch::yaw_speed], row.yawRate * 180.0 / 3.141592653589793);
-    expectClose(c[ch::pitch_speed], -row.pitchRate * 180.0 / 3.141592653589793);
-    expectClose(c[ch::roll_speed], -row.rollRate * 180.0 / 3.141592653589793);
-    expectClose(c[ch::yaw_position], row.yaw * 180.0 / 3.141592653589793);
-    expectClose(c[ch::pitch_position], -row.pitch * 180.0 / 3.141592653589793);
-    expectClose(c[ch::roll_position], -row.roll * 180.0 / 3.141592653589793);
+    expectClose(c[ch::yaw_speed], deg(row.yawRate));
+    expectClose(c[ch::pitch_speed], -deg(row.pitchRate));
+    expectClose(c[ch::roll_speed], -deg(row.rollRate));
+    expectClose(c[ch::yaw_position], deg(row.yaw));
+    expectClose(c[ch::pitch_position], -deg(row.pitch));
+    expectClose(c[ch::roll_position], -deg(row.roll));
     if (row.record == 389) {
       // At rest the loads are gravity alone: the split leaves no acceleration
       // on any axis (with the roll taken right side down it would leave 0.28).
@@ -140,210 +144,202 @@ TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
   }
 }
 
-TEST(ShmReaders, IRacingTicks) {
-  const Ibt ibt;
-  std::vector<std::uint8_t> b = ibt.block();
-  IRacingReader reader;
-  GameDataRecord r;
-  // Not connected: a frame with nothing decoded, the tick state reset.
-  put<std::int32_t>(b, 4, 0);
-  reader.lastTick = 5;
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_EQ(reader.lastTick, IRacingReader::kNoTick);
-  EXPECT_EQ(r.channels[ch::vertica_accel_g], 0.0);
-  put<std::int32_t>(b, 4, 1);
-  reader.decode(b.data(), b.size(), r);  // the first tick: taken only
-  EXPECT_EQ(r.channels[ch::vertica_accel_g], 0.0);
-  reader.decode(b.data(), b.size(), r);  // the same tick again: nothing
-  EXPECT_EQ(r.channels[ch::vertica_accel_g], 0.0);
-  put<std::int32_t>(b, 48, 54700);
-  reader.decode(b.data(), b.size(), r);
-  EXPECT_NEAR(r.channels[ch::vertica_accel_g], 11.7159, 1e-4);
-  put<std::int32_t>(b, 48, 10);  // a lower tick (a new session) is followed at once
-  ibt.layRecord(b, 389);
-  reader.decode(b.data(), b.size(), r);
-  EXPECT_EQ(reader.lastTick, 10);
-  EXPECT_NEAR(r.channels[ch::vertica_accel_g], 11.7159, 1e-4);
-}
+// --- blocks built here ----------------------------------------------------------------
 
-// --- RaceRoom versions ---------------------------------------------------------------
-
-std::vector<std::uint8_t> raceRoomBlock(int major, int minor, std::size_t flags, std::size_t motion) {
-  std::vector<std::uint8_t> b(39320, 0);
+Block raceRoomBlock(int major, int minor, std::size_t motion) {
+  Block b(39320, 0);
   put<std::int32_t>(b, 0, major);
   put<std::int32_t>(b, 4, minor);
-  put<std::int32_t>(b, flags, 0);
-  const double v[] = {1.5, -0.25, -30.0, 0.5, 9.0, 2.0, 0.01, 0.02, 0.03};  // velocity, accel, orientation
-  for (int i = 0; i < 3; ++i) {
-    put(b, motion + 60 + 8 * i, v[i]);
-    put(b, motion + 108 + 8 * i, v[3 + i]);
-    put(b, motion + 132 + 8 * i, v[6 + i]);
-    put(b, motion + 180 + 8 * i, 0.1 * (i + 1));
-    put(b, motion + 204 + 8 * i, 0.2 * (i + 1));
-  }
+  put(b, motion + 60, 1.5);      // the first field: local velocity x
+  put(b, motion + 220, 0.25);    // the last: angular velocity about z
   return b;
 }
 
-TEST(ShmReaders, RaceRoomVersionsDecodeToTheSameChannels) {
+// Each version keeps its flags and the player's motion at its own offsets
+// (the fields inside the motion block on a whole lap: sign_convention_tests).
+TEST(ShmReaders, RaceRoomVersionsKeepTheirFieldsAtTheirOwnOffsets) {
   struct Row {
     int major, minor;
     std::size_t paused, motion;
-  } rows[] = {{2, 16, 16, 36}, {3, 3, 20, 40}, {3, 4, 20, 44}};
+    int result;
+  } rows[] = {{2, 16, 16, 36, 1}, {3, 1, 16, 36, 1}, {3, 3, 20, 40, 1}, {3, 4, 20, 44, 1},
+              {1, 0, 20, 44, 0},  {4, 0, 20, 44, 0}, {-1, 0, 20, 44, 0}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.major) + "." + std::to_string(row.minor));
-    std::vector<std::uint8_t> b = raceRoomBlock(row.major, row.minor, row.paused, row.motion);
+    Block b = raceRoomBlock(row.major, row.minor, row.motion);
     RaceRoomReader reader;
     GameDataRecord r;
-    ASSERT_EQ(reader.decode(b.data(), b.size(), r), 1);
-    const double* c = r.channels;
-    EXPECT_DOUBLE_EQ(c[ch::lateral_speed], -1.5);
-    EXPECT_DOUBLE_EQ(c[ch::vertica_speed], -0.25);
-    EXPECT_DOUBLE_EQ(c[ch::longitu_speed], 30.0);
-    EXPECT_DOUBLE_EQ(c[ch::lateral_accel], -0.5);
-    EXPECT_DOUBLE_EQ(c[ch::vertica_accel], 9.0);
-    EXPECT_DOUBLE_EQ(c[ch::longitu_accel], -2.0);
-    EXPECT_NEAR(c[ch::pitch_position], deg(0.01), 1e-12);
-    EXPECT_NEAR(c[ch::yaw_position], -deg(0.02), 1e-12);
-    EXPECT_NEAR(c[ch::roll_position], deg(0.03), 1e-12);
-    EXPECT_NEAR(c[ch::yaw_accel], -deg(0.2), 1e-12);
-    EXPECT_NEAR(c[ch::roll_speed], deg(0.6), 1e-12);
-    // Paused (its own offset in each version): no frame, not active.
-    put<std::int32_t>(b, row.paused, 1);
-    EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);
-    EXPECT_EQ(reader.active, 0);
-    // Unpaused, in a replay: still none.
-    put<std::int32_t>(b, row.paused, 0);
-    put<std::int32_t>(b, row.paused + 8, 1);
-    EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);
-  }
-  // A major version we do not know is not read.
-  for (int major : {1, 4, -1}) {
-    std::vector<std::uint8_t> b = raceRoomBlock(major, 0, 20, 44);
-    RaceRoomReader reader;
-    GameDataRecord r;
-    EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0) << major;
+    ASSERT_EQ(reader.decode(b.data(), b.size(), r), row.result);
+    if (row.result == 0) continue;
+    EXPECT_DOUBLE_EQ(r.channels[ch::lateral_speed], -1.5);
+    EXPECT_NEAR(r.channels[ch::roll_speed], deg(0.25), 1e-12);
+    for (std::size_t flag : {row.paused, row.paused + 4, row.paused + 8}) {  // paused, in menus, in a replay
+      put<std::int32_t>(b, flag, 1);
+      EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0) << "flag at " << flag;
+      put<std::int32_t>(b, flag, 0);
+    }
+    EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);
   }
 }
 
-// --- small rules ------------------------------------------------------------------------
-
-TEST(ShmReaders, AssettoCorsaTakesEachPacketOnce) {
-  std::vector<std::uint8_t> b(712, 0);
-  put<std::int32_t>(b, 0, 7);
-  put<float>(b, 52, 0.5f);  // longitudinal g
-  AssettoCorsaReader reader;
-  GameDataRecord r;
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_NEAR(r.channels[ch::longitu_accel], 4.905, 1e-6);
-  put<float>(b, 52, 1.0f);
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);  // same packet id: nothing changes
-  EXPECT_NEAR(r.channels[ch::longitu_accel], 4.905, 1e-6);
-}
-
-TEST(ShmReaders, RFactor2Rules) {
-  std::vector<std::uint8_t> b(1888, 0);
-  const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  for (int i = 0; i < 9; ++i) put(b, 232 + 8 * i, identity[i]);
-  put(b, 12, 5.0);
-  RFactor2Reader reader;
-  GameDataRecord r;
-  ASSERT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_EQ(r.channels[ch::yaw_position], 0.0);
-  EXPECT_EQ(r.channels[ch::pitch_position], 0.0);
-  EXPECT_EQ(r.channels[ch::roll_position], 0.0);
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);  // time did not grow
-  put(b, 12, 6.0);
-  put<std::uint32_t>(b, 4, 3);  // the plug-in is in the middle of a frame
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);
-  put<std::uint32_t>(b, 8, 3);
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  // t + 1 = 0.0625 exactly takes another branch; a half turn about y.
-  const double halfTurn[9] = {-1, 0, 0, 0, 1, 0, 0, 0, -1};
-  for (int i = 0; i < 9; ++i) put(b, 232 + 8 * i, halfTurn[i]);
-  put(b, 12, 7.0);
-  ASSERT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_NEAR(std::abs(r.channels[ch::yaw_position]), 180.0, 1e-9);
-}
-
-TEST(ShmReaders, Ets2ClampsItsAngles) {
-  std::vector<std::uint8_t> b(177, 0);
-  b[0] = 1;
-  put<float>(b, 25, 1.5f);   // 1.5 turns of heading
-  put<float>(b, 33, 0.75f);  // 0.75 turns of roll
-  put<float>(b, 29, 0.3f);
-  Ets2Reader reader;
-  GameDataRecord r;
-  ASSERT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_EQ(r.channels[ch::yaw_position], 360.0);
-  EXPECT_EQ(r.channels[ch::roll_position], -180.0);
-  EXPECT_EQ(r.channels[ch::pitch_position], 90.0);
-  b[0] = 0;  // paused
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);
-}
-
-// --- hostile blocks -------------------------------------------------------------------------
-
-// Every reader on blocks shorter than the fields it reads: no frame, nothing
-// written, nothing read past the end (each block is exactly its size on the
-// heap, so the sanitizer sees any overrun).
-TEST(ShmReaders, SectionsShorterThanTheirFieldsGiveNothing) {
+// Which frames a reader takes: each row is one reader on one block, changed
+// step by step; each step gives what decode returns and a channel's value
+// after it (a frame not taken leaves the channels as they were).
+TEST(ShmReaders, EachReaderTakesANewWholeFrameOnce) {
+  struct Step {
+    const char* what;
+    Change change;
+    int result;
+    int channel;
+    double value;
+  };
   struct Row {
     const char* game;
-    SharedMemoryReader* reader;
-    std::size_t needed;
-    std::function<void(std::vector<std::uint8_t>&)> fill;
+    MakeReader reader;
+    Block block;
+    std::vector<Step> steps;
   };
-  AssettoCorsaReader ac;
-  RaceRoomReader r3e;
-  Pcars2Reader pcars2;
-  IRacingReader iracing;
-  RFactor2Reader rf2;
-  Ets2Reader ets2;
+  const Ibt ibt;
+  const auto tick = [](std::int32_t t) { return [t](Block& b) { put(b, 48, t); }; };
+  const auto record = [&ibt](std::int32_t t, int n) {
+    return [&ibt, t, n](Block& b) { put(b, 48, t), ibt.layRecord(b, n); };
+  };
+  const auto status = [](std::int32_t s) { return [s](Block& b) { put(b, 4, s); }; };
   const Row rows[] = {
-      {"AC", &ac, 580, [](auto& b) { put<std::int32_t>(b, 0, 9); }},
-      {"RaceRoom", &r3e, 44 + 228, [](auto& b) { put<std::int32_t>(b, 0, 3), put<std::int32_t>(b, 4, 4); }},
-      {"PCARS2", &pcars2, 6968, [](auto& b) { put<std::uint32_t>(b, 8, 2); }},
-      {"iRacing", &iracing, 112, [](auto& b) { put<std::int32_t>(b, 4, 1); }},
-      {"rFactor 2", &rf2, 352, [](auto& b) { put(b, 12, 1.0); }},
-      {"ETS2", &ets2, 117, [](auto& b) { b[0] = 1; }},
+      {"Assetto Corsa", make<AssettoCorsaReader>(), Block(580, 0),
+       {{"packet 7", [](Block& b) { put<std::int32_t>(b, 0, 7), put(b, 52, 0.5f); }, 1, ch::longitu_accel, 4.905},
+        {"packet 7 again", [](Block& b) { put(b, 52, 1.0f); }, 0, ch::longitu_accel, 4.905},
+        {"packet 8", [](Block& b) { put<std::int32_t>(b, 0, 8); }, 1, ch::longitu_accel, 9.81}}},
+      {"Automobilista 2", make<Pcars2Reader>(), Block(6968, 0),
+       {{"playing", [](Block& b) { put<std::uint32_t>(b, 8, 2), put(b, 6928, -12.5f); }, 1, ch::longitu_speed, 12.5},
+        {"the motion unchanged", [](Block&) {}, 0, ch::longitu_speed, 12.5},
+        {"not playing", [](Block& b) { put<std::uint32_t>(b, 8, 3), put(b, 6928, -13.0f); }, 0, ch::longitu_speed, 12.5},
+        {"playing again", [](Block& b) { put<std::uint32_t>(b, 8, 2); }, 1, ch::longitu_speed, 13.0}}},
+      {"iRacing", make<IRacingReader>(), ibt.block(),
+       {{"connected: the first tick is only taken", [](Block&) {}, 1, ch::vertica_accel_g, 0.0},
+        {"the same tick", [](Block&) {}, 1, ch::vertica_accel_g, 0.0},
+        {"a newer tick", tick(54700), 1, ch::vertica_accel_g, 11.7159},
+        {"a lower tick (a new session) is followed", record(10, 389), 1, ch::vertica_accel_g, 11.7159},
+        {"the tick after it", tick(11), 1, ch::vertica_accel_g, 9.80494},
+        {"not connected: the tick is forgotten", [&](Block& b) { put(b, 4, 0), record(12, 0)(b); }, 1,
+         ch::vertica_accel_g, 9.80494},
+        {"connected again: the first tick is only taken", status(1), 1, ch::vertica_accel_g, 9.80494},
+        {"the tick after it", tick(13), 1, ch::vertica_accel_g, 11.7159}}},
+      {"rFactor 2", make<RFactor2Reader>(), Block(1888, 0),
+       {{"time 5", [](Block& b) { put(b, 12, 5.0), put(b, 200, -3.0); }, 1, ch::longitu_speed, 3.0},
+        {"time did not grow", [](Block& b) { put(b, 200, -4.0); }, 0, ch::longitu_speed, 3.0},
+        {"time 6, half written", [](Block& b) { put(b, 12, 6.0), put<std::uint32_t>(b, 4, 3); }, 0, ch::longitu_speed,
+         3.0},
+        {"written whole", [](Block& b) { put<std::uint32_t>(b, 8, 3); }, 1, ch::longitu_speed, 4.0}}},
+      {"Euro Truck Simulator 2", make<Ets2Reader>(), Block(177, 0),
+       {{"running", [](Block& b) { b[0] = 1, put(b, 45, 1500.0f); }, 1, ch::rpm, 1500.0},
+        {"paused", [](Block& b) { b[0] = 0, put(b, 45, 900.0f); }, 0, ch::rpm, 1500.0}}},
   };
   for (const Row& row : rows) {
-    for (std::size_t size : {std::size_t{0}, std::size_t{4}, row.needed / 2, row.needed - 1}) {
-      std::vector<std::uint8_t> full(row.needed, 0);
-      row.fill(full);
-      auto* cut = new std::uint8_t[size > 0 ? size : 1];
-      std::memcpy(cut, full.data(), size);
-      GameDataRecord r;
-      EXPECT_EQ(row.reader->decode(cut, size, r), 0) << row.game << ", " << size << " bytes";
-      EXPECT_EQ(r.channels[ch::vertica_accel_g], 0.0) << row.game;
-      delete[] cut;
+    const std::unique_ptr<SharedMemoryReader> reader = row.reader();
+    Block b = row.block;
+    GameDataRecord r;
+    for (const Step& step : row.steps) {
+      step.change(b);
+      EXPECT_EQ(reader->decode(b.data(), b.size(), r), step.result) << row.game << ": " << step.what;
+      EXPECT_NEAR(r.channels[step.channel], step.value, 1e-4) << row.game << ": " << step.what;
     }
   }
 }
 
+// Angles at the ends of their ranges: rFactor 2's matrix turned half round
+// each axis (each takes its own branch to the quaternion), and the SCS
+// games' turns clamped.
+TEST(ShmReaders, AnglesAtTheEndsOfTheirRanges) {
+  const auto rf2 = [](std::array<double, 3> diagonal) {
+    Block b(1888, 0);
+    put(b, 12, 1.0);
+    for (int i = 0; i < 3; ++i) put(b, 232 + 32 * i, diagonal[i]);
+    return b;
+  };
+  Block ets2(177, 0);
+  ets2[0] = 1;
+  put(ets2, 25, 1.5f);   // 1.5 turns of heading
+  put(ets2, 29, 0.3f);   // pitch
+  put(ets2, 33, 0.75f);  // 0.75 turns of roll
+  struct Row {
+    const char* what;
+    MakeReader reader;
+    Block block;
+    double yaw, pitch, roll;
+  } rows[] = {
+      {"rFactor 2 level", make<RFactor2Reader>(), rf2({1, 1, 1}), 0, 0, 0},
+      {"rFactor 2 half round x", make<RFactor2Reader>(), rf2({1, -1, -1}), 0, 180, 0},
+      {"rFactor 2 half round y", make<RFactor2Reader>(), rf2({-1, 1, -1}), -180, 0, 0},
+      {"rFactor 2 half round z", make<RFactor2Reader>(), rf2({-1, -1, 1}), -180, 180, 0},
+      {"SCS turns clamped", make<Ets2Reader>(), ets2, 360, 90, -180},
+  };
+  for (const Row& row : rows) {
+    GameDataRecord r;
+    ASSERT_EQ(row.reader()->decode(row.block.data(), row.block.size(), r), 1) << row.what;
+    EXPECT_NEAR(r.channels[ch::yaw_position], row.yaw, 1e-9) << row.what;
+    EXPECT_NEAR(r.channels[ch::pitch_position], row.pitch, 1e-9) << row.what;
+    EXPECT_NEAR(r.channels[ch::roll_position], row.roll, 1e-9) << row.what;
+  }
+}
+
+// --- hostile blocks -------------------------------------------------------------------------
+
+// Every reader on its block cut short: no frame below the bytes it reads, a
+// frame from exactly them. Each cut is exactly its size on the heap, so the
+// sanitizer build sees any read past it.
+TEST(ShmReaders, ABlockShorterThanItsFieldsGivesNothing) {
+  struct Row {
+    const char* game;
+    MakeReader reader;
+    std::size_t needed;
+    Change fill;
+  };
+  const Row rows[] = {
+      {"Assetto Corsa", make<AssettoCorsaReader>(), 580, [](Block& b) { put<std::int32_t>(b, 0, 9); }},
+      {"RaceRoom", make<RaceRoomReader>(), 44 + 228, [](Block& b) { put<std::int32_t>(b, 0, 3), put<std::int32_t>(b, 4, 4); }},
+      {"Automobilista 2", make<Pcars2Reader>(), 6968, [](Block& b) { put<std::uint32_t>(b, 8, 2); }},
+      {"iRacing", make<IRacingReader>(), 112, [](Block& b) { put<std::int32_t>(b, 4, 1); }},
+      {"rFactor 2", make<RFactor2Reader>(), 352, [](Block& b) { put(b, 12, 1.0); }},
+      {"Euro Truck Simulator 2", make<Ets2Reader>(), 117, [](Block& b) { b[0] = 1; }},
+  };
+  for (const Row& row : rows) {
+    Block full(row.needed, 0);
+    row.fill(full);
+    for (std::size_t size : {std::size_t{0}, std::size_t{4}, row.needed / 2, row.needed - 1, row.needed}) {
+      const std::unique_ptr<std::uint8_t[]> cut(new std::uint8_t[size > 0 ? size : 1]);
+      std::memcpy(cut.get(), full.data(), size);
+      GameDataRecord r;
+      EXPECT_EQ(row.reader()->decode(cut.get(), size, r), size == row.needed ? 1 : 0) << row.game << ", " << size;
+    }
+  }
+}
+
+// iRacing's block says itself where its parts are: wherever it points, the
+// reader stays inside the view and its frame buffer.
 TEST(ShmReaders, IRacingHostileHeaders) {
   const Ibt ibt;
   struct Row {
     const char* what;
-    std::function<void(std::vector<std::uint8_t>&)> spoil;
+    Change spoil;
     bool decodes;  // the values still come (from what is inside)
   };
   const Row rows[] = {
-      {"variable headers past the view", [](auto& b) { put<std::int32_t>(b, 28, 1 << 30); }, false},
-      {"negative header offset", [](auto& b) { put<std::int32_t>(b, 28, -144); }, false},
-      {"a huge variable count", [](auto& b) { put<std::int32_t>(b, 24, 0x7FFFFFFF); }, true},
-      {"a negative variable count", [](auto& b) { put<std::int32_t>(b, 24, -5); }, false},
-      {"a variable missing", [](auto& b) { std::memset(b.data() + 144 + 144 * 0, 0, 144); }, true},
-      {"a variable offset past the buffer", [](auto& b) {
+      {"variable headers past the view", [](Block& b) { put<std::int32_t>(b, 28, 1 << 30); }, false},
+      {"negative header offset", [](Block& b) { put<std::int32_t>(b, 28, -144); }, false},
+      {"a huge variable count", [](Block& b) { put<std::int32_t>(b, 24, 0x7FFFFFFF); }, true},
+      {"a negative variable count", [](Block& b) { put<std::int32_t>(b, 24, -5); }, false},
+      {"a variable missing", [](Block& b) { std::memset(b.data() + 144, 0, 144); }, true},
+      {"a variable offset past the buffer", [](Block& b) {
          for (std::size_t h = 144; h < 144 + 276 * 144; h += 144) put<std::int32_t>(b, h + 4, 1 << 20);
        }, false},
-      {"a data buffer longer than the frame buffer", [](auto& b) { put<std::int32_t>(b, 36, 1 << 20); }, true},
-      {"a buffer offset past the view", [](auto& b) { put<std::int32_t>(b, 52, 1 << 30); }, false},
-      {"a negative buffer offset", [](auto& b) { put<std::int32_t>(b, 52, -1000); }, false},
-      {"five data buffers", [](auto& b) { put<std::int32_t>(b, 32, 5); }, true},
+      {"a data buffer longer than the frame buffer", [](Block& b) { put<std::int32_t>(b, 36, 1 << 20); }, true},
+      {"a buffer offset past the view", [](Block& b) { put<std::int32_t>(b, 52, 1 << 30); }, false},
+      {"a negative buffer offset", [](Block& b) { put<std::int32_t>(b, 52, -1000); }, false},
+      {"five data buffers", [](Block& b) { put<std::int32_t>(b, 32, 5); }, true},
   };
   for (const Row& row : rows) {
-    std::vector<std::uint8_t> b = ibt.block();
+    Block b = ibt.block();
     row.spoil(b);
     IRacingReader reader;
     GameDataRecord r;
@@ -354,23 +350,13 @@ TEST(ShmReaders, IRacingHostileHeaders) {
   }
 }
 
-// A frame the plug-in is still writing (its update counters differ) is not
-// taken; the next call takes it once it is whole.
-TEST(ShmReaders, ATornFrameIsNotTaken) {
-  std::vector<std::uint8_t> b(1888, 0);
-  put(b, 12, 2.0);
-  put<std::uint32_t>(b, 4, 8);
-  put<std::uint32_t>(b, 8, 7);
-  RFactor2Reader reader;
-  GameDataRecord r;
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 0);
-  EXPECT_EQ(reader.lastTime, 0.0);
-  put<std::uint32_t>(b, 8, 8);
-  EXPECT_EQ(reader.decode(b.data(), b.size(), r), 1);
-  EXPECT_EQ(reader.lastTime, 2.0);
-}
-
 // --- sections opened by name ------------------------------------------------------------
+
+class ProcessesRunning final : public ProcessList {
+ public:
+  bool running(std::string_view) override { return on.load(); }
+  std::atomic<bool> on{true};
+};
 
 std::wstring uniqueName(const char* what) {
   return L"Local\\tarvex-test-" + std::wstring(what, what + std::strlen(what)) + L"-" +
@@ -384,9 +370,9 @@ TEST(ShmReaders, ASectionIsMappedAsLargeAsItIsAndRefusedWhenTooSmall) {
   platform::PublishedSection game = platform::publishGameSection(name.c_str(), 7000);
   ASSERT_NE(game.view, nullptr);
   std::memset(game.view, 0, 7000);
-  std::uint32_t playing = 2;
+  const std::uint32_t playing = 2;
   std::memcpy(game.view + 8, &playing, 4);
-  float forward = -12.5f;
+  const float forward = -12.5f;
   std::memcpy(game.view + 6928, &forward, 4);
   Pcars2Reader reader(processes, name.c_str());
   ASSERT_TRUE(reader.detect());

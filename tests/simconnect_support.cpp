@@ -88,7 +88,7 @@ void ScriptedSimConnectServer::serve(platform::SocketHandle s, const std::atomic
       simconnect::RecvOpen open{};
       open.header = {sizeof open, header.version, simconnect::kRecvOpen};
       std::memcpy(open.applicationName, "KittyHawk", 9);
-      Bytes answer = join({bytesOf(open), options_.afterOpen});
+      const Bytes answer = bytesOf(open);
       sendAll(answer.data(), answer.size());
       opened = true;
     }

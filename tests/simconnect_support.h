@@ -70,8 +70,6 @@ class ScriptedSimConnectServer {
   struct Options {
     std::set<std::uint32_t> versions{4, 5};
     bool answerOpen = true;
-    // Bytes sent right after the Open's answer, in the same write.
-    Bytes afterOpen;
   };
 
   ScriptedSimConnectServer() : ScriptedSimConnectServer(Options{}) {}

@@ -135,9 +135,9 @@ TEST_P(SimulatorsThroughTheLibrary, MsfsFlightUntilTheSimulatorQuits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, SimulatorsThroughTheLibrary,
+                         // One game a road: the games differ in their process
+                         // names and versions, which the client tests cover.
                          ::testing::Values(MsfsRoad{"msfs2020", 2, "MSFS2020", false},
-                                           MsfsRoad{"msfs2024", 15, "MSFS2024", false},
-                                           MsfsRoad{"msfs2020", 2, "MSFS2020", true},
                                            MsfsRoad{"msfs2024", 15, "MSFS2024", true}),
                          [](const auto& info) {
                            return std::string(info.param.game) + (info.param.pipe ? "_pipe" : "_tcp");

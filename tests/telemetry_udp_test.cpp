@@ -1,5 +1,5 @@
 // UdpReceiver on real loopback sockets: open, receive, close, the probe's
-// bound wait, and the lines it logs.
+// bound wait, a port in use, and the lines it logs and prints.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -19,12 +19,6 @@ std::string logText() {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The log lines written after `before` (the log's size at that moment).
-std::string logSince(std::size_t before) {
-  const std::string all = logText();
-  return before <= all.size() ? all.substr(before) : all;
-}
-
 class TelemetryUdp : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testing::useTestLogFolder(); }
@@ -37,42 +31,54 @@ TEST_F(TelemetryUdp, OpenReceiveClose) {
   ASSERT_EQ(receiver.open(port), 1);
   EXPECT_TRUE(receiver.isOpen());
   EXPECT_EQ(receiver.receive(), 0);  // nothing waiting: at once, no frame
-
+  // A datagram as it came, and one longer than the buffer cut to it.
   const std::string text = "hello tarvex";
+  std::vector<std::uint8_t> big(9000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
   ASSERT_TRUE(testing::sendDatagram(port, text.data(), static_cast<int>(text.size())));
+  ASSERT_TRUE(testing::sendDatagram(port, big.data(), static_cast<int>(big.size())));
   int n = 0;
   ASSERT_TRUE(testing::waitUntil([&] { return (n = receiver.receive()) > 0; }, std::chrono::seconds(5)));
-  EXPECT_EQ(n, static_cast<int>(text.size()));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(receiver.data()), n), text);
+  ASSERT_TRUE(testing::waitUntil([&] { return (n = receiver.receive()) > 0; }, std::chrono::seconds(5)));
+  EXPECT_EQ(n, UdpReceiver::kBufferSize);
+  EXPECT_EQ(receiver.buffer[8191], big[8191]);
 
   EXPECT_EQ(receiver.close(), 0);
   EXPECT_FALSE(receiver.isOpen());
   EXPECT_EQ(receiver.receive(), 0);
-
-  const std::string log = logSince(before);
+  const std::string log = logText().substr(before);
   const std::string p = std::to_string(port);
   for (const std::string& expected :
-       {std::string("] UDP: class init"), "] Opening port: " + p, "] Port " + p + " opened successfully.",
-        std::string("] UDP:Port closed.")}) {
+       {std::string("[INFO] ["), std::string("] UDP: class init"), "] Opening port: " + p,
+        "] Port " + p + " opened successfully.", std::string("] UDP:Port closed.")}) {
     EXPECT_NE(log.find(expected), std::string::npos) << expected << "\nin:\n" << log;
   }
-  EXPECT_NE(log.find("[INFO] [", 0), std::string::npos);
 }
 
-TEST_F(TelemetryUdp, ADatagramLongerThanTheBufferArrivesCut) {
-  const std::uint16_t port = testing::freeUdpPort();
+// A probe binds the port for a bounded wait, takes at most 5045 bytes of
+// one datagram, names the sender and leaves the port free.
+TEST_F(TelemetryUdp, AProbeSeesASenderOrNothing) {
+  const std::uint16_t silent = testing::freeUdpPort();
   UdpReceiver receiver;
-  ASSERT_EQ(receiver.open(port), 1);
-  std::vector<std::uint8_t> big(9000);
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  ASSERT_TRUE(testing::sendDatagram(port, big.data(), static_cast<int>(big.size())));
-  int n = 0;
-  ASSERT_TRUE(testing::waitUntil([&] { return (n = receiver.receive()) > 0; }, std::chrono::seconds(5)));
-  EXPECT_EQ(n, UdpReceiver::kBufferSize);
-  EXPECT_EQ(receiver.buffer[8191], big[8191]);
+  EXPECT_EQ(receiver.probe(silent), 0);
+  EXPECT_EQ(receiver.received, 0);
+  UdpReceiver other;
+  EXPECT_EQ(other.open(silent), 1);  // the probe did not keep the port
+
+  const std::uint16_t port = testing::freeUdpPort();
+  testing::UdpSender sender(port, std::vector<std::uint8_t>(6000, 0x41));
+  ASSERT_TRUE(testing::waitUntil([&] { return receiver.probe(port) == 1; }, std::chrono::seconds(10)));
+  EXPECT_EQ(receiver.received, 1);
+  EXPECT_EQ(receiver.sender, "127.0.0.1");
+  EXPECT_EQ(receiver.buffer[5044], 0x41);
+  EXPECT_EQ(receiver.buffer[5045], 0);
+  EXPECT_FALSE(receiver.isOpen());
 }
 
-TEST_F(TelemetryUdp, APortInUseFailsTheOpenAndSaysSo) {
+// A port in use fails an open, with a log line, and a probe, with a line
+// on the output; the holder keeps receiving.
+TEST_F(TelemetryUdp, APortInUseFailsOpenAndProbeAndSaysSo) {
   const std::uint16_t port = testing::freeUdpPort();
   UdpReceiver first;
   ASSERT_EQ(first.open(port), 1);
@@ -80,51 +86,16 @@ TEST_F(TelemetryUdp, APortInUseFailsTheOpenAndSaysSo) {
   UdpReceiver second;
   EXPECT_EQ(second.open(port), 0);
   EXPECT_FALSE(second.isOpen());
-  const std::string expected = "[ERROR] [";
-  const std::string log = logSince(before);
-  EXPECT_NE(log.find("] Binding socket failed with error: " +
-                     std::to_string(platform::addressInUseError())),
-            std::string::npos)
-      << log;
-  // The first still receives; a closed second changes nothing for it.
+  const std::string inUse = std::to_string(platform::addressInUseError());
+  EXPECT_NE(logText().find("[ERROR] [", before), std::string::npos);
+  EXPECT_NE(logText().find("] Binding socket failed with error: " + inUse, before), std::string::npos);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(UdpReceiver().probe(port), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "bind socket failed with error: " + inUse + "\n");
   second.close();
   const char byte = 'x';
   ASSERT_TRUE(testing::sendDatagram(port, &byte, 1));
   EXPECT_TRUE(testing::waitUntil([&] { return first.receive() == 1; }, std::chrono::seconds(5)));
-}
-
-TEST_F(TelemetryUdp, AProbeWithoutDataReturnsZeroAndLeavesThePortFree) {
-  const std::uint16_t port = testing::freeUdpPort();
-  UdpReceiver receiver;
-  EXPECT_EQ(receiver.probe(port), 0);
-  EXPECT_EQ(receiver.received, 0);
-  EXPECT_FALSE(receiver.isOpen());
-  UdpReceiver other;
-  EXPECT_EQ(other.open(port), 1);  // the probe did not keep the port
-}
-
-TEST_F(TelemetryUdp, AProbeSeesASenderAndNamesIt) {
-  const std::uint16_t port = testing::freeUdpPort();
-  testing::UdpSender sender(port, std::vector<std::uint8_t>(6000, 0x41));
-  UdpReceiver receiver;
-  ASSERT_TRUE(testing::waitUntil([&] { return receiver.probe(port) == 1; }, std::chrono::seconds(10)));
-  EXPECT_EQ(receiver.received, 1);
-  EXPECT_EQ(receiver.sender, "127.0.0.1");
-  // A probe takes at most 5045 bytes of a datagram.
-  EXPECT_EQ(receiver.buffer[5044], 0x41);
-  EXPECT_EQ(receiver.buffer[5045], 0);
-  EXPECT_FALSE(receiver.isOpen());
-}
-
-TEST_F(TelemetryUdp, AProbeOfAPortInUsePrintsAndFails) {
-  const std::uint16_t port = testing::freeUdpPort();
-  UdpReceiver holder;
-  ASSERT_EQ(holder.open(port), 1);
-  UdpReceiver prober;
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(prober.probe(port), 0);
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "bind socket failed with error: " + std::to_string(platform::addressInUseError()) + "\n");
 }
 
 TEST_F(TelemetryUdp, StartUpsAndCleanUpsStayBalanced) {

@@ -49,6 +49,8 @@
 #include <thread>
 #include <vector>
 
+#include "command_line.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -467,44 +469,35 @@ class Emulator {
   bool quit_ = false;
 };
 
-void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: tarvex-controller [--device PATH] [--link PATH] [--record FILE]\n"
-               "                         [--reply plain|checked|two|two-checked|wrong|none]\n"
-               "                         [--version N] [--seconds N] [--stats-ms MS]\n"
-               "                         [--udp [--interface ADDR] [--reply-port N]] [--fan-link PATH]\n"
-               "Emulates the motion controller on a new pseudo terminal (its path is the\n"
-               "first line printed), on --device, or on the network (--udp). --fan-link\n"
-               "plays a wind fan on a second pty. Commands on standard input: f8, fb,\n"
-               "fe HEX..., fa N [reverse], stats, hangup MS, quit.\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--device" && hasValue) options.device = argv[++i];
-    else if (arg == "--link" && hasValue) options.link = argv[++i];
-    else if (arg == "--record" && hasValue) options.record = argv[++i];
-    else if (arg == "--reply" && hasValue) options.reply = argv[++i];
-    else if (arg == "--version" && hasValue) options.version = std::atoi(argv[++i]);
-    else if (arg == "--seconds" && hasValue) options.seconds = std::atof(argv[++i]);
-    else if (arg == "--stats-ms" && hasValue) options.statsMs = std::atoi(argv[++i]);
-    else if (arg == "--udp") options.udp = true;
-    else if (arg == "--interface" && hasValue) options.interface = argv[++i];
-    else if (arg == "--reply-port" && hasValue) options.replyPort = std::atoi(argv[++i]);
-    else if (arg == "--fan-link" && hasValue) options.fanLink = argv[++i];
-    else if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return 0;
-    } else {
-      usage(stderr);
-      return 2;
-    }
-  }
+  CLI::App app{"Emulates the motion controller on a new pseudo terminal (its path is the first line printed), "
+               "on --device, or on the network (--udp). --fan-link plays a wind fan on a second pty. "
+               "Commands on standard input: f8, fb, fe HEX..., fa N [reverse], stats, hangup MS, quit.",
+               "tarvex-controller"};
+  app.add_option("--device", options.device, "a serial device instead of a new pty")->type_name("PATH");
+  app.add_option("--link", options.link, "keep a symbolic link to the current pty here")->type_name("PATH");
+  app.add_option("--record", options.record, "write every frame received as a hex line")->type_name("FILE");
+  app.add_option("--reply", options.reply, "the answer to the identification request (default plain)")
+      ->check(CLI::IsMember({"plain", "checked", "two", "two-checked", "wrong", "none"}));
+  // The version goes out as two signed bytes: version % 100 and version / 100.
+  app.add_option("--version", options.version, "the firmware version reported (default 328)")
+      ->type_name("N")->check(tools::wholeInRange(0, 12799));
+  app.add_option("--seconds", options.seconds, "end after N seconds (default 0: at quit or end of input)")
+      ->type_name("N")->check(tools::inRange(0, 31536000));
+  app.add_option("--stats-ms", options.statsMs, "print the counters every MS milliseconds (0: on request)")
+      ->type_name("MS")->check(tools::wholeInRange(0, 3600000));
+  CLI::Option* udp = app.add_flag("--udp", options.udp, "a networked controller: multicast in, unicast answers");
+  app.add_option("--interface", options.interface, "--udp: the adapter's IPv4 address that joins the group")
+      ->type_name("ADDR")->check(tools::ipv4Address())->needs(udp);
+  app.add_option("--reply-port", options.replyPort, "--udp: the library's listen port (default 53241)")
+      ->type_name("N")->check(tools::wholeInRange(1, 65535))->needs(udp);
+  app.add_option("--fan-link", options.fanLink, "also play a wind fan on a second pty, linked here")->type_name("PATH");
+  const int parsed = tools::parseCommandLine(app, argc, argv);
+  if (parsed >= 0) return parsed;
+
   Emulator emulator(options);
   if (!emulator.open()) return 1;
   fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);

@@ -1,11 +1,11 @@
 // tarvex-gamesim: sends a game's telemetry to a UDP port, in the game's own
 // wire format, for a simulated flight (take-off, two turns, landing).
 //
-//   tarvex-gamesim <xplane|dcs|condor2> [--host 127.0.0.1] [--port N]
-//                  [--rate HZ] [--seconds S] [--flight-seconds S]
-//                  [--process-name NAME] [--quiet]
+//   tarvex-gamesim GAME [OPTIONS]      (tarvex-gamesim GAME --help)
 //
-// The server games (MSFS 2020/2024, NoLimits 2) are in server_main.cpp.
+// The UDP games are here; the shared-memory games are in
+// shared_memory_sim.cpp, the server games (MSFS 2020/2024, NoLimits 2) in
+// server_main.cpp, replay in replay.cpp.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flight.h"
+#include "game_options.h"
 #include "lap.h"
 #include "racing_formats.h"
 #include "platform/clock.h"
@@ -64,36 +65,22 @@ std::vector<gamesim::Datagram> racingDatagrams(const char* game, const gamesim::
   return {gamesim::lfsDatagram(s, ms, std::strcmp(game, "lfs") == 0)};
 }
 
-void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: tarvex-gamesim <xplane|dcs|condor2> [options]\n"
-               "       tarvex-gamesim <f1-2023|f1-2024|dirtrally2|dirtrally2-custom|wrc|beamng|lfs|lfs-ff> [options]\n"
-               "       tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
-               "       tarvex-gamesim <msfs2020|msfs2024|nolimits2> [options]: see --help there\n"
-               "       tarvex-gamesim replay FILE [options]   (a pcap/pcapng capture; replay --help)\n"
-               "  --host A.B.C.D         where to send (default 127.0.0.1)\n"
-               "  --port N               UDP port (default: the game's, 4321 / 4124 / 55278)\n"
-               "  --rate HZ              datagrams per second (default: the game's, 30 / 50 / 25)\n"
-               "  --seconds S            stop after S seconds (default: run until Ctrl-C)\n"
-               "  --flight-seconds S     length of one flight, repeated (default 120)\n"
-               "  --lap-seconds S        length of one lap of the racing games, repeated (default 60)\n"
-               "  --process-name NAME    run as a process whose executable is named NAME\n"
-               "  --quiet                no status line\n");
-}
+// The games, for --help.
+const char* const kGameList =
+    "  xplane dcs condor2                      UDP, the flight (--flight-seconds)\n"
+    "  f1-2023 f1-2024 dirtrally2 dirtrally2-custom wrc beamng lfs lfs-ff\n"
+    "                                          UDP, the lap (--lap-seconds)\n"
+    "  ac acevo raceroom pcars2 ams2 iracing rfactor2 ets2 ats\n"
+    "                                          shared memory, the lap\n"
+    "  msfs2020 msfs2024 nolimits2             servers the library connects to\n"
+    "  replay FILE                             a pcap/pcapng capture's UDP datagrams\n";
 
-bool parseAddress(const char* text, std::uint32_t& address) {
-  unsigned a, b, c, d;
-  char tail;
-  if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
-  if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-  address = a << 24 | b << 16 | c << 8 | d;
-  return true;
-}
-
-bool parseNumber(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && value >= 0;
+void usage() {
+  std::printf("tarvex-gamesim: sends a game's telemetry in the game's own format, for a simulated\n"
+              "flight, lap or ride, so the whole road can be tried without the game.\n"
+              "Usage: tarvex-gamesim GAME [OPTIONS]      (tarvex-gamesim GAME --help: its options)\n"
+              "Games:\n%s",
+              kGameList);
 }
 
 }  // namespace
@@ -101,11 +88,15 @@ bool parseNumber(const char* text, double& value) {
 int main(int argc, char** argv) {
   gamesim::installStopHandler();
   gamesim::removeOwnCopy();
-  if (argc >= 2 && std::strcmp(argv[1], "replay") == 0) return gamesim::replayMain(argc, argv);
-  if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
-    usage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    usage();
+    return 0;
   }
+  if (argc < 2) {
+    std::fprintf(stderr, "tarvex-gamesim: name a game (see --help)\n");
+    return tools::kUsageError;
+  }
+  if (std::strcmp(argv[1], "replay") == 0) return gamesim::replayMain(argc, argv);
   if (gamesim::isSharedMemoryGame(argv[1])) return gamesim::runSharedMemoryGame(argc, argv);
   if (gamesim::isServerGame(argv[1])) return gamesim::runServerGame(argc, argv);
   const Game* game = nullptr;
@@ -113,44 +104,35 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], g.name) == 0) game = &g;
   }
   if (game == nullptr) {
-    std::fprintf(stderr, "tarvex-gamesim: unknown game '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
+    std::fprintf(stderr, "tarvex-gamesim: unknown game '%s' (see --help)\n", argv[1]);
+    return tools::kUsageError;
   }
-  std::uint32_t host = tarvex::platform::kLoopbackAddress;
-  double port = game->port, rate = game->rate, seconds = 0.0, flightSeconds = 120.0, lapSeconds = 60.0;
-  std::string processName;
+  std::string hostText = "127.0.0.1", processName;
+  int port = game->port;
+  double rate = game->rate, seconds = 0.0, flightSeconds = 120.0, lapSeconds = 60.0;
   bool quiet = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    bool ok = true;
-    if (arg == "--host" && hasValue) {
-      ok = parseAddress(argv[++i], host);
-    } else if (arg == "--port" && hasValue) {
-      ok = parseNumber(argv[++i], port) && port >= 1 && port <= 65535 && port == static_cast<int>(port);
-    } else if (arg == "--rate" && hasValue) {
-      ok = parseNumber(argv[++i], rate) && rate > 0 && rate <= 10000;
-    } else if (arg == "--seconds" && hasValue) {
-      ok = parseNumber(argv[++i], seconds);
-    } else if (arg == "--flight-seconds" && hasValue) {
-      ok = parseNumber(argv[++i], flightSeconds) && flightSeconds >= 1;
-    } else if (arg == "--lap-seconds" && hasValue) {
-      ok = parseNumber(argv[++i], lapSeconds) && lapSeconds >= 2;
-    } else if (arg == "--process-name" && hasValue) {
-      processName = argv[++i];
-    } else if (arg == "--quiet") {
-      quiet = true;
-    } else {
-      std::fprintf(stderr, "tarvex-gamesim: unknown option '%s'\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "tarvex-gamesim: bad value for %s: '%s'\n", arg.c_str(), argv[i]);
-      return 2;
-    }
+  const bool racing = isRacingGame(game->name);
+  CLI::App app{racing ? "Sends the game's UDP telemetry for a simulated lap, repeated."
+                      : "Sends the game's UDP telemetry for a simulated flight: take-off, two turns, landing, repeated.",
+               std::string("tarvex-gamesim ") + game->name};
+  gamesim::addHost(app, hostText, "where to send (default 127.0.0.1)");
+  gamesim::addPort(app, port, "UDP port (default: the game's, " + std::to_string(game->port) + ")");
+  char rateText[96];
+  std::snprintf(rateText, sizeof rateText, "datagrams per second (default: the game's, %g)", game->rate);
+  gamesim::addRate(app, rate, rateText);
+  gamesim::addSeconds(app, seconds);
+  if (racing) {
+    app.add_option("--lap-seconds", lapSeconds, "length of one lap, repeated (default 60)")
+        ->type_name("S")->check(tools::inRange(2, 31536000));
+  } else {
+    app.add_option("--flight-seconds", flightSeconds, "length of one flight, repeated (default 120)")
+        ->type_name("S")->check(tools::inRange(1, 31536000));
   }
+  gamesim::addProcessName(app, processName, "run as a process whose executable is named NAME");
+  gamesim::addQuiet(app, quiet);
+  const int parsed = gamesim::parseGameOptions(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  const std::uint32_t host = gamesim::ipv4(hostText);
 
   if (!processName.empty() && !gamesim::runningAs(processName)) {
     const int code = gamesim::relaunchAs(processName, argc, argv);
@@ -172,7 +154,7 @@ int main(int argc, char** argv) {
   if (!quiet) {
     std::printf("tarvex-gamesim: %s to %u.%u.%u.%u:%d at %g Hz, one flight every %g s%s%s\n",
                 game->name, host >> 24, host >> 16 & 255, host >> 8 & 255, host & 255,
-                static_cast<int>(port), rate, flightSeconds, processName.empty() ? "" : " as ",
+                port, rate, flightSeconds, processName.empty() ? "" : " as ",
                 processName.c_str());
     std::fflush(stdout);
   }

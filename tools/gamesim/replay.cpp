@@ -12,6 +12,7 @@
 #include <string>
 
 #include "capture_file.h"
+#include "game_options.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
@@ -20,80 +21,29 @@ namespace gamesim {
 
 namespace {
 
-void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: tarvex-gamesim replay FILE [options]\n"
-               "  FILE                   a pcap or pcapng capture (Wireshark, tshark, tcpdump)\n"
-               "  --host A.B.C.D         where to send (default 127.0.0.1; never the captured addresses)\n"
-               "  --port N               send every datagram to port N instead of its captured port\n"
-               "  --only-port N          replay only the datagrams captured going to port N\n"
-               "  --speed X              play X times as fast (default 1)\n"
-               "  --loop                 start over at the end, until Ctrl-C\n"
-               "  --process-name NAME    run as a process whose executable is named NAME\n"
-               "  --quiet                no status lines\n");
-}
-
-bool parseAddress(const char* text, std::uint32_t& address) {
-  unsigned a, b, c, d;
-  char tail;
-  if (std::sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
-  if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-  address = a << 24 | b << 16 | c << 8 | d;
-  return true;
-}
-
-bool parsePort(const char* text, int& port) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < 1 || v > 65535) return false;
-  port = static_cast<int>(v);
-  return true;
-}
-
 }  // namespace
 
 int replayMain(int argc, char** argv) {
   // argv[1] is "replay".
-  if (argc < 3 || std::strcmp(argv[2], "-h") == 0 || std::strcmp(argv[2], "--help") == 0) {
-    usage(argc < 3 ? stderr : stdout);
-    return argc < 3 ? 2 : 0;
-  }
-  const std::string file = argv[2];
-  std::uint32_t host = tarvex::platform::kLoopbackAddress;
+  std::string file, hostText = "127.0.0.1", processName;
   int port = 0, onlyPort = 0;
   double speed = 1.0;
   bool loop = false, quiet = false;
-  std::string processName;
-  for (int i = 3; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    bool ok = true;
-    if (arg == "--host" && hasValue) {
-      ok = parseAddress(argv[++i], host);
-    } else if (arg == "--port" && hasValue) {
-      ok = parsePort(argv[++i], port);
-    } else if (arg == "--only-port" && hasValue) {
-      ok = parsePort(argv[++i], onlyPort);
-    } else if (arg == "--speed" && hasValue) {
-      char* end = nullptr;
-      speed = std::strtod(argv[++i], &end);
-      ok = end != argv[i] && *end == '\0' && speed > 0 && speed <= 1000;
-    } else if (arg == "--loop") {
-      loop = true;
-    } else if (arg == "--process-name" && hasValue) {
-      processName = argv[++i];
-    } else if (arg == "--quiet") {
-      quiet = true;
-    } else {
-      std::fprintf(stderr, "tarvex-gamesim replay: unknown option '%s'\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "tarvex-gamesim replay: bad value for %s: '%s'\n", arg.c_str(), argv[i]);
-      return 2;
-    }
-  }
+  CLI::App app{"Sends the UDP payloads of a packet capture to their destination ports on this machine "
+               "(or on --host), with the capture's own timing. It never sends to the captured addresses.",
+               "tarvex-gamesim replay"};
+  app.add_option("FILE", file, "a pcap or pcapng capture (Wireshark, tshark, tcpdump)")->required();
+  addHost(app, hostText, "where to send (default 127.0.0.1; never the captured addresses)");
+  addPort(app, port, "send every datagram to port N instead of its captured port");
+  app.add_option("--only-port", onlyPort, "replay only the datagrams captured going to port N")
+      ->type_name("N")->check(tools::wholeInRange(1, 65535));
+  app.add_option("--speed", speed, "play X times as fast (default 1)")->type_name("X")->check(tools::inRange(0.001, 1000));
+  app.add_flag("--loop", loop, "start over at the end, until Ctrl-C");
+  addProcessName(app, processName, "run as a process whose executable is named NAME");
+  addQuiet(app, quiet);
+  const int parsed = parseGameOptions(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  const std::uint32_t host = ipv4(hostText);
   if (!processName.empty() && !runningAs(processName)) {
     const int code = relaunchAs(processName, argc, argv);
     return code < 0 ? 1 : code;

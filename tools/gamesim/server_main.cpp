@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "game_options.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "process_name.h"
@@ -33,26 +34,6 @@ const ServerGame kServerGames[] = {
 
 constexpr const char* kSimConnectPipe = "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect";
 
-void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: tarvex-gamesim <msfs2020|msfs2024|nolimits2> [options]\n"
-               "  --port N               TCP port on 127.0.0.1 (default: SimConnect 500, NoLimits 2 15151)\n"
-               "  --pipe NAME            Windows, MSFS: the SimConnect pipe (default \\\\.\\pipe\\Microsoft\n"
-               "                         Flight Simulator\\SimConnect); --no-pipe serves TCP only\n"
-               "  --rate HZ              simulation frames per second (default 60)\n"
-               "  --seconds S            quit after S seconds (default: run until Ctrl-C)\n"
-               "  --flight-seconds S     length of one flight or ride, repeated (default 120 / 60)\n"
-               "  --process-name NAME    the executable name to run as (default: the game's,\n"
-               "                         FlightSimulator.exe / FlightSimulator2024.exe / nolimits2app.exe)\n"
-               "  --quiet                no status lines\n");
-}
-
-bool number(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && value >= 0;
-}
-
 }  // namespace
 
 bool isServerGame(const char* name) {
@@ -76,40 +57,26 @@ int runServerGame(int argc, char** argv) {
 #ifdef _WIN32
   if (simConnect) options.pipe = kSimConnectPipe;
 #endif
-  double port = game->port;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    bool ok = true;
-    if (arg == "--port" && hasValue) {
-      ok = number(argv[++i], port) && port >= 1 && port <= 65535 && port == static_cast<int>(port);
-    } else if (arg == "--pipe" && hasValue) {
-      options.pipe = argv[++i];
-    } else if (arg == "--no-pipe") {
-      options.pipe.clear();
-    } else if (arg == "--rate" && hasValue) {
-      ok = number(argv[++i], options.rate) && options.rate > 0 && options.rate <= 10000;
-    } else if (arg == "--seconds" && hasValue) {
-      ok = number(argv[++i], options.seconds);
-    } else if (arg == "--flight-seconds" && hasValue) {
-      ok = number(argv[++i], options.rideSeconds) && options.rideSeconds >= 1;
-    } else if (arg == "--process-name" && hasValue) {
-      options.processName = argv[++i];
-    } else if (arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "--help" || arg == "-h") {
-      usage(stdout);
-      return 0;
-    } else {
-      std::fprintf(stderr, "tarvex-gamesim: unknown option '%s'\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "tarvex-gamesim: bad value for %s: '%s'\n", arg.c_str(), argv[i]);
-      return 2;
-    }
-  }
+  int port = game->port;
+  CLI::App app{simConnect ? "Serves SimConnect (TCP, and on Windows the pipe) for a simulated flight, repeated."
+                          : "Serves NoLimits 2's telemetry over TCP for a simulated ride, repeated.",
+               std::string("tarvex-gamesim ") + game->name};
+  addPort(app, port, "TCP port on 127.0.0.1 (default: the game's, " + std::to_string(game->port) + ")");
+  CLI::Option* pipeName = app.add_option("--pipe", options.pipe,
+                                     "Windows, MSFS: the SimConnect pipe (default \\\\.\\pipe\\Microsoft Flight "
+                                     "Simulator\\SimConnect)")
+                          ->type_name("NAME");
+  app.add_flag_callback("--no-pipe", [&] { options.pipe.clear(); }, "serve TCP only")->excludes(pipeName);
+  addRate(app, options.rate, "simulation frames per second (default 60)");
+  addSeconds(app, options.seconds);
+  char rideText[96];
+  std::snprintf(rideText, sizeof rideText, "length of one %s, repeated (default %g)", simConnect ? "flight" : "ride",
+                game->rideSeconds);
+  app.add_option("--flight-seconds", options.rideSeconds, rideText)->type_name("S")->check(tools::inRange(1, 31536000));
+  addProcessName(app, options.processName, std::string("the executable name to run as (default ") + game->process + ")");
+  addQuiet(app, options.quiet);
+  const int parsed = parseGameOptions(app, argc, argv);
+  if (parsed >= 0) return parsed;
   options.port = static_cast<std::uint16_t>(port);
   if (!options.processName.empty() && !runningAs(options.processName)) {
     const int code = relaunchAs(options.processName, argc, argv);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "game_options.h"
 #include "lap.h"
 #include "platform/clock.h"
 #include "platform/game_sections.h"
@@ -45,24 +46,6 @@ const Game* find(const char* name) {
   return nullptr;
 }
 
-void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: tarvex-gamesim <ac|acevo|raceroom|pcars2|ams2|iracing|rfactor2|ets2|ats> [options]\n"
-               "  --rate HZ               frames per second (default: the game's)\n"
-               "  --seconds S             stop after S seconds (default: run until Ctrl-C)\n"
-               "  --lap-seconds S         length of one lap, repeated (default 60)\n"
-               "  --process-name NAME     run under this executable name (default: the game's)\n"
-               "  --no-process-name       run under our own name (detection then fails)\n"
-               "  --raceroom-version M.N  RaceRoom's shared-memory version (default 3.4)\n"
-               "  --quiet                 no status lines\n");
-}
-
-bool number(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && value >= 0;
-}
-
 }  // namespace
 
 bool isSharedMemoryGame(const char* name) { return find(name) != nullptr; }
@@ -71,36 +54,39 @@ int runSharedMemoryGame(int argc, char** argv) {
   const Game& game = *find(argv[1]);
   double rate = game.rate, seconds = 0.0, lapSeconds = 60.0;
   std::string processName = game.process != nullptr ? game.process : "";
-  RaceRoomVersion version;
+  std::string raceroomVersion;
   bool quiet = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    bool ok = true;
-    if (arg == "--rate" && hasValue) {
-      ok = number(argv[++i], rate) && rate > 0 && rate <= 10000;
-    } else if (arg == "--seconds" && hasValue) {
-      ok = number(argv[++i], seconds);
-    } else if (arg == "--lap-seconds" && hasValue) {
-      ok = number(argv[++i], lapSeconds) && lapSeconds >= 2;
-    } else if (arg == "--process-name" && hasValue) {
-      processName = argv[++i];
-    } else if (arg == "--no-process-name") {
-      processName.clear();
-    } else if (arg == "--raceroom-version" && hasValue) {
-      ok = std::sscanf(argv[++i], "%d.%d", &version.major, &version.minor) == 2;
-    } else if (arg == "--quiet") {
-      quiet = true;
-    } else {
-      std::fprintf(stderr, "tarvex-gamesim: unknown option '%s'\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "tarvex-gamesim: bad value for %s: '%s'\n", arg.c_str(), argv[i]);
-      return 2;
-    }
-  }
+  CLI::App app{"Publishes the game's shared-memory telemetry block for a simulated lap, repeated.",
+               std::string("tarvex-gamesim ") + game.name};
+  char rateText[96];
+  std::snprintf(rateText, sizeof rateText, "frames per second (default: the game's, %g)", game.rate);
+  addRate(app, rate, rateText);
+  addSeconds(app, seconds);
+  app.add_option("--lap-seconds", lapSeconds, "length of one lap, repeated (default 60)")
+      ->type_name("S")->check(tools::inRange(2, 31536000));
+  CLI::Option* named = app.add_option("--process-name", processName,
+                                      std::string("run under this executable name (default: ") +
+                                          (game.process != nullptr ? game.process : "our own") + ")")
+                           ->type_name("NAME");
+  app.add_flag_callback("--no-process-name", [&] { processName.clear(); }, "run under our own name (detection then fails)")
+      ->excludes(named);
+  app.add_option("--raceroom-version", raceroomVersion, "RaceRoom's shared-memory version (default 3.4)")
+      ->type_name("M.N")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            int major = 0, minor = 0;
+            char tail = 0;
+            return std::sscanf(text.c_str(), "%d.%d%c", &major, &minor, &tail) == 2 && major >= 0 && minor >= 0
+                       ? std::string()
+                       : "'" + text + "' is not a version M.N";
+          },
+          ""));
+  addQuiet(app, quiet);
+  const int parsed = parseGameOptions(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  RaceRoomVersion version;
+  if (!raceroomVersion.empty()) std::sscanf(raceroomVersion.c_str(), "%d.%d", &version.major, &version.minor);
+
   if (!processName.empty() && !runningAs(processName)) {
     const int code = relaunchAs(processName, argc, argv);
     return code < 0 ? 1 : code;

@@ -1,9 +1,11 @@
-// tarvexctl's commands. Each parses its own options (argv[0] is the command
-// name) and returns the process exit code.
+// tarvexctl's commands. main.cpp reads the command line into each command's
+// options; a command returns the process exit code.
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "tarvex_api.h"
 
@@ -20,21 +22,51 @@ struct Context {
   bool loaded_ = false;
 };
 
-struct Command {
-  const char* name;
-  const char* usage;  // one line: arguments and what it does
-  int (*run)(Context& context, int argc, char** argv);
+// Each command's options, as its command line gives them.
+struct StatusOptions {
+  double seconds = 0.0;  // 0: until Ctrl-C
+  bool ready = false;
+  bool coarse = false;
+  bool channels = false;
 };
 
-int runStatus(Context& context, int argc, char** argv);
-int runFormula(Context& context, int argc, char** argv);
-int runLink(Context& context, int argc, char** argv);
-int runDemo(Context& context, int argc, char** argv);
-int runHistogram(Context& context, int argc, char** argv);
+struct FormulaOptions {
+  std::string formula;
+  std::string input = "step";  // step, impulse, sine or ramp
+  int cycles = 500;
+  double amplitude = 1.0;
+  double frequencyHz = 1.0;
+  bool csv = false;
+  std::string svgFile;
+};
 
-// Reads the value of --seconds for `command`: a number of seconds, 0 for
-// "until Ctrl-C". Says what is wrong and returns false for anything else.
-bool parseSeconds(const char* command, const char* text, double& seconds);
+struct LinkOptions {
+  double seconds = 0.0;
+  std::string port;  // empty: scan every COM port
+  bool network = false;
+  bool notReady = false;
+};
+
+struct DemoOptions {
+  double seconds = 0.0;
+  bool network = false;
+};
+
+struct HistogramOptions {
+  std::string svgFile;
+  std::string title = "histogram";
+  std::string unit = "us";
+  int bins = 80;
+  double from = NAN;  // NAN: from the samples
+  double to = NAN;
+  std::vector<std::string> sets;  // LABEL=FILE
+};
+
+int runStatus(Context& context, const StatusOptions& options);
+int runFormula(Context& context, const FormulaOptions& options);
+int runLink(Context& context, const LinkOptions& options);
+int runDemo(Context& context, const DemoOptions& options);
+int runHistogram(Context& context, const HistogramOptions& options);
 
 // Paces a live view that is rewritten ten times per second: false once
 // Ctrl-C was pressed or, with seconds > 0, that many seconds have passed

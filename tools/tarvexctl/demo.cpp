@@ -30,7 +30,7 @@
 
 namespace tarvexctl {
 
-int runDemo(Context&, int, char**) {
+int runDemo(Context&, const DemoOptions&) {
   std::fprintf(stderr, "tarvexctl demo: the emulated controller needs a pseudo terminal (Linux)\n");
   return 1;
 }
@@ -161,20 +161,9 @@ void applyDemoProfile(const TarvexApi& tv) {
 
 }  // namespace
 
-int runDemo(Context& context, int argc, char** argv) {
-  double seconds = 0.0;
-  bool network = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--network") {
-      network = true;
-    } else if (arg == "--seconds" && i + 1 < argc) {
-      if (!parseSeconds("demo", argv[++i], seconds)) return 2;
-    } else {
-      std::fprintf(stderr, "tarvexctl demo: unknown option '%s'\n", arg.c_str());
-      return 2;
-    }
-  }
+int runDemo(Context& context, const DemoOptions& options) {
+  const double seconds = options.seconds;
+  const bool network = options.network;
   const std::string dir = programDirectory();
   const std::string gamesim = dir + "/tarvex-gamesim";
   const std::string controllerProgram = dir + "/tarvex-controller";

@@ -37,12 +37,6 @@ struct Signal {
   }
 };
 
-bool parseNumber(const char* text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text, &end);
-  return end != text && *end == '\0' && std::isfinite(out);
-}
-
 std::string svgPlot(const std::string& formula, const Signal& signal,
                     const std::vector<double>& in, const std::vector<double>& out) {
   const double width = 800, height = 400, margin = 50;
@@ -103,46 +97,15 @@ std::string svgPlot(const std::string& formula, const Signal& signal,
 
 }  // namespace
 
-int runFormula(Context&, int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: tarvexctl formula \"FORMULA\" [--input step|impulse|sine|ramp] "
-                         "[--cycles N] [--amplitude A] [--frequency HZ] [--csv] [--svg FILE]\n");
-    return 2;
-  }
-  const std::string formula = argv[1];
+int runFormula(Context&, const FormulaOptions& options) {
+  const std::string& formula = options.formula;
   Signal signal;
-  bool csv = false;
-  std::string svgFile;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    double number = 0.0;
-    if (arg == "--input" && hasValue) {
-      signal.shape = argv[++i];
-      if (signal.shape != "step" && signal.shape != "impulse" && signal.shape != "sine" &&
-          signal.shape != "ramp") {
-        std::fprintf(stderr, "tarvexctl formula: --input is step, impulse, sine or ramp\n");
-        return 2;
-      }
-    } else if (arg == "--cycles" && hasValue && parseNumber(argv[i + 1], number) && number >= 1 &&
-               number <= 1e7) {
-      signal.cycles = static_cast<int>(number);
-      ++i;
-    } else if (arg == "--amplitude" && hasValue && parseNumber(argv[i + 1], number)) {
-      signal.amplitude = number;
-      ++i;
-    } else if (arg == "--frequency" && hasValue && parseNumber(argv[i + 1], number)) {
-      signal.frequencyHz = number;
-      ++i;
-    } else if (arg == "--csv") {
-      csv = true;
-    } else if (arg == "--svg" && hasValue) {
-      svgFile = argv[++i];
-    } else {
-      std::fprintf(stderr, "tarvexctl formula: bad option '%s'\n", arg.c_str());
-      return 2;
-    }
-  }
+  signal.shape = options.input;
+  signal.cycles = options.cycles;
+  signal.amplitude = options.amplitude;
+  signal.frequencyHz = options.frequencyHz;
+  const bool csv = options.csv;
+  const std::string& svgFile = options.svgFile;
 
   tarvex::FormulaFault fault;
   const auto chain = tarvex::parseFilterString(formula, &fault);

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -143,40 +142,16 @@ std::string svgHistogram(const std::vector<Series>& series, const std::string& t
 
 }  // namespace
 
-int runHistogram(Context&, int argc, char** argv) {
-  std::string svgFile, title = "histogram", unit = "us";
-  int bins = 80;
-  double from = NAN, to = NAN;
+int runHistogram(Context&, const HistogramOptions& options) {
   std::vector<Series> series;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--svg" && hasValue) {
-      svgFile = argv[++i];
-    } else if (arg == "--title" && hasValue) {
-      title = argv[++i];
-    } else if (arg == "--unit" && hasValue) {
-      unit = argv[++i];
-    } else if (arg == "--bins" && hasValue) {
-      bins = std::atoi(argv[++i]);
-    } else if (arg == "--from" && hasValue) {
-      from = std::atof(argv[++i]);
-    } else if (arg == "--to" && hasValue) {
-      to = std::atof(argv[++i]);
-    } else if (arg.rfind("--", 0) != 0) {
-      Series s;
-      if (!readSeries(arg, s)) return 1;
-      series.push_back(std::move(s));
-    } else {
-      series.clear();
-      break;
-    }
+  for (const std::string& entry : options.sets) {
+    Series s;
+    if (!readSeries(entry, s)) return 1;
+    series.push_back(std::move(s));
   }
-  if (svgFile.empty() || series.empty() || bins < 1 || bins > 10000) {
-    std::fprintf(stderr, "usage: tarvexctl histogram --svg FILE [--title TEXT] [--unit TEXT] [--bins N] "
-                         "[--from X] [--to X] LABEL=FILE...\n");
-    return 2;
-  }
+  const std::string& svgFile = options.svgFile;
+  const std::string& unit = options.unit;
+  double from = options.from, to = options.to;
   if (std::isnan(from)) {
     from = series[0].at(0.001);
     for (const Series& s : series) from = std::min(from, s.at(0.001));
@@ -191,7 +166,7 @@ int runHistogram(Context&, int argc, char** argv) {
     std::fprintf(stderr, "tarvexctl histogram: cannot write %s\n", svgFile.c_str());
     return 1;
   }
-  const std::string svg = svgHistogram(series, title, unit, bins, from, to);
+  const std::string svg = svgHistogram(series, options.title, unit, options.bins, from, to);
   const bool written = std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
   if (std::fclose(f) != 0 || !written) {
     std::fprintf(stderr, "tarvexctl histogram: cannot write %s\n", svgFile.c_str());

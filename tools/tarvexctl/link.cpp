@@ -13,28 +13,11 @@
 
 namespace tarvexctl {
 
-int runLink(Context& context, int argc, char** argv) {
-  double seconds = 0.0;
-  std::string port;
-  bool ready = true;
-  bool network = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--seconds" && i + 1 < argc) {
-      if (!parseSeconds("link", argv[++i], seconds)) return 2;
-    } else if (arg == "--port" && i + 1 < argc) {
-      port = argv[++i];
-    } else if (arg == "--auto") {
-      port.clear();
-    } else if (arg == "--network") {
-      network = true;
-    } else if (arg == "--not-ready") {
-      ready = false;
-    } else {
-      std::fprintf(stderr, "tarvexctl link: unknown option '%s'\n", arg.c_str());
-      return 2;
-    }
-  }
+int runLink(Context& context, const LinkOptions& options) {
+  const double seconds = options.seconds;
+  const std::string& port = options.port;
+  const bool ready = !options.notReady;
+  const bool network = options.network;
   const TarvexApi* tv = context.library();
   if (tv == nullptr) return 1;
   installInterruptHandler();

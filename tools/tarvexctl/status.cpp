@@ -57,26 +57,11 @@ void printChannels(const TarvexApi& tv, const ShownChannel* shown, int count) {
 
 }  // namespace
 
-int runStatus(Context& context, int argc, char** argv) {
-  double seconds = 0.0;  // 0: until Ctrl-C
-  bool ready = false;
-  bool coarse = false;
-  bool channels = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--seconds" && i + 1 < argc) {
-      if (!parseSeconds("status", argv[++i], seconds)) return 2;
-    } else if (arg == "--ready") {
-      ready = true;
-    } else if (arg == "--coarse") {
-      coarse = true;
-    } else if (arg == "--channels") {
-      channels = true;
-    } else {
-      std::fprintf(stderr, "tarvexctl status: unknown option '%s'\n", arg.c_str());
-      return 2;
-    }
-  }
+int runStatus(Context& context, const StatusOptions& options) {
+  const double seconds = options.seconds;
+  const bool ready = options.ready;
+  const bool coarse = options.coarse;
+  const bool channels = options.channels;
   const TarvexApi* tv = context.library();
   if (tv == nullptr) return 1;
 

@@ -1,0 +1,52 @@
+# The Windows zip as a host developer downloads it: made by CPack from the
+# windows build, it holds every file its README.txt lists, and the README
+# lists everything in it but the CMake package's generated companions. A C
+# host built with MinGW against the zip's header and import library runs
+# under Wine with the zip's DLL.
+#   cmake -DBUILD=dir -DWORK=dir -DCC=compiler -DCONSUMER=dir -DEMULATOR=wine-run;prefix -P this file
+cmake_policy(VERSION 3.25)
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_CPACK_COMMAND} --config ${BUILD}/CPackConfig.cmake -B ${WORK}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(GLOB zip ${WORK}/tarvex-*-win64.zip)
+if(NOT rc EQUAL 0 OR NOT zip)
+  message(FATAL_ERROR "cpack failed (${rc}):\n${out}${err}")
+endif()
+file(MAKE_DIRECTORY ${WORK}/unpacked)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${WORK}/unpacked RESULT_VARIABLE rc)
+file(GLOB top ${WORK}/unpacked/tarvex-*-win64)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${top}/README.txt)
+  message(FATAL_ERROR "${zip} has no README.txt in its top folder")
+endif()
+
+file(STRINGS ${top}/README.txt rows REGEX "^  [a-z]+/[^ ]+ ")
+set(listed "")
+foreach(row IN LISTS rows)
+  string(REGEX MATCH "^  ([^ ]+)" _ "${row}")
+  list(APPEND listed ${CMAKE_MATCH_1})
+  if(NOT EXISTS ${top}/${CMAKE_MATCH_1})
+    message(FATAL_ERROR "README.txt lists ${CMAKE_MATCH_1}; the zip lacks it")
+  endif()
+endforeach()
+file(GLOB_RECURSE files RELATIVE ${top} ${top}/*)
+foreach(f IN LISTS files)
+  if(NOT f IN_LIST listed AND NOT f STREQUAL "README.txt" AND NOT f MATCHES "^lib/cmake/tarvex/tarvex[A-Za-z-]*\\.cmake$")
+    message(FATAL_ERROR "the zip holds ${f}, which README.txt does not list")
+  endif()
+endforeach()
+file(SIZE ${top}/bin/tarvex.dll zipped)
+file(SIZE ${BUILD}/bin/tarvex.dll built)
+if(NOT zipped EQUAL built)
+  message(FATAL_ERROR "the zip's tarvex.dll is not the one built")
+endif()
+execute_process(COMMAND ${CC} ${CONSUMER}/consumer.c -I${top}/include ${top}/lib/tarvex.lib -o ${top}/bin/consumer.exe
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "a C host does not build against the zip:\n${err}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${top}/bin/consumer.exe RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the C host built against the zip fails under Wine (${rc}): ${out}")
+endif()
+list(LENGTH files n)
+message(STATUS "${zip}: ${n} files, as README.txt says")
