@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 
+#include "common/diagnostic_log.h"
 #include "device/port_enumeration.h"
 #include "platform/clock.h"
 #include "platform/scheduling.h"
@@ -171,6 +173,13 @@ struct LinkLoopExit {
   }
 };
 
+void logLinkLoopFault(const char* what) noexcept {
+  char line[320];
+  std::snprintf(line, sizeof line, "Link loop: ended by an unexpected error (%.200s); start it again to resume.", what);
+  DiagnosticLog log;
+  log.error(line);
+}
+
 struct MappedSection {
   platform::SharedSection section;
   void* view = nullptr;
@@ -209,9 +218,12 @@ int runLinkThread(DeviceLink& link) {
     if (openSection(kTxSectionName, tx)) openSection(kRxSectionName, rx);
     LinkLoopExit exit{link};
     runLinkLoop(link);
-  } catch (...) {
+  } catch (const std::exception& e) {
     // No memory for a message copy, or a fault nobody foresaw: the loop
     // ends as if stopped; the host's thread gets its result all the same.
+    logLinkLoopFault(e.what());
+  } catch (...) {
+    logLinkLoopFault("an unknown exception");
   }
   closeSection(rx);
   closeSection(tx);
