@@ -6,12 +6,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
 
+#include "common/diagnostic_log.h"
 #include "device/device_link.h"
 #include "device/link_loop.h"
 #include "engine/engine.h"
@@ -204,6 +207,7 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
 // queueing for a loop that is gone, its reassembly's memory goes back, and
 // the cycle goes on.
 TEST(HostThreads, ALinkLoopThatThrowsEndsWhileTheCycleGoesOn) {
+  testing::useTestLogFolder();
   DeviceLink link;
   link.flags.serialConnected = 1;  // no port: the writer below is all there is
   link.serialWriter.sink = &link;
@@ -229,6 +233,9 @@ TEST(HostThreads, ALinkLoopThatThrowsEndsWhileTheCycleGoesOn) {
   EXPECT_EQ(link.serialAssembly.data.capacity(), 0u);
   const std::uint8_t message[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
   EXPECT_EQ(link.sendMessage(message, sizeof message), -1);
+  std::ifstream logFile(DiagnosticLog::filePath());
+  const std::string log{std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>()};
+  EXPECT_NE(log.find("Link loop: ended by an unexpected error (not a serial failure)"), std::string::npos) << log;
   const int reads = game->reads;
   EXPECT_TRUE(waitUntil([&] { return game->reads >= reads + 20; })) << "the cycle goes on";
   engine.stopCycleThread();
