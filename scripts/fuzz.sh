@@ -6,7 +6,7 @@ set -e
 cd "$(dirname "$0")/.."
 target=${1:?usage: scripts/fuzz.sh TARGET SECONDS}
 seconds=${2:-60}
-scripts/install-deps.sh all
+scripts/install-deps.sh fuzz
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTARVEX_BUILD_FUZZ=ON \
   -DTARVEX_BUILD_TOOLS=OFF -DTARVEX_BUILD_BENCH=OFF -DTARVEX_BUILD_TESTS=OFF >/dev/null

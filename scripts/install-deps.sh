@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the builds and tests need, when missing.
-#   install-deps.sh [linux|all]   (default: all, including the Windows cross build)
+#   install-deps.sh [linux|all|fuzz]   (default: all: the Linux and the Windows
+#   cross build with Wine; fuzz: clang and its libFuzzer runtime)
 set -e
 want="cmake ninja-build g++ make binutils libgtest-dev googletest libbenchmark-dev python3"
 # ip makes the private network namespaces of the network tests and demo.
@@ -8,9 +9,10 @@ want="$want iproute2"
 # The tools' command lines (header-only); the C# binding's compiler and
 # runtime; pkg-config for the install test's consumer.
 want="$want libcli11-dev mono-mcs mono-runtime pkg-config"
-if [ "${1:-all}" = all ]; then
-  want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev"
-fi
+case "${1:-all}" in
+  all) want="$want g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64" ;;
+  fuzz) want="$want clang libclang-rt-14-dev" ;;
+esac
 missing=""
 for p in $want; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

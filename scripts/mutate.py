@@ -4,6 +4,7 @@ test suite notice?
 
     scripts/mutate.py [--seed S] [--count N] [--files GLOB ...] [--list]
                       [--tests REGEX] [--jobs J] [--timeout SECONDS]
+                      [--resume LOG]
 
 Each mutant is one small change to one line of the library's sources:
 
@@ -27,7 +28,9 @@ from the seed and the site itself (its file, the text of its line, which
 occurrence on the line, the change), and the lowest ranks are drawn: the
 same seed over the same files always draws the same mutants, and an edit
 elsewhere does not change the rank of a line it left alone. --list prints
-the drawn mutants without building.
+the drawn mutants without building. --resume takes the printed output of an
+interrupted run with the same seed and files: mutants it already decided
+keep their verdict and are not built again.
 """
 
 import argparse
@@ -233,6 +236,27 @@ def run_suite(args):
     return run(cmd, ROOT, args.timeout * 20)
 
 
+def earlier_verdicts(log):
+    """Label -> "SURVIVED", "killed by ...", or None (did not build), as an
+    earlier run printed them."""
+    verdicts = {}
+    with open(log, encoding="utf-8") as handle:
+        for line in handle:
+            line = line.rstrip("\n")
+            m = re.match(r"\[\d+/\d+\] SURVIVED (.*)$", line)
+            if m:
+                verdicts[m.group(1)] = "SURVIVED"
+                continue
+            m = re.match(r"\[\d+/\d+\] (killed by .*?): ((?:src|include)/.*)$", line)
+            if m:
+                verdicts[m.group(2)] = m.group(1)
+                continue
+            m = re.match(r"  \(does not build\) (.*)$", line)
+            if m:
+                verdicts[m.group(1)] = None
+    return verdicts
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
@@ -242,7 +266,9 @@ def main():
     parser.add_argument("--tests", help="ctest -R regex: run only these tests")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test")
+    parser.add_argument("--resume", help="output of an interrupted run: keep its verdicts")
     args = parser.parse_args()
+    earlier = earlier_verdicts(args.resume) if args.resume else {}
     os.environ.setdefault("TARVEX_NO_REALTIME", "1")
     os.environ.setdefault("XDG_STATE_HOME", os.path.join(WORK, "state"))
 
@@ -288,6 +314,17 @@ def main():
         path = site[0]
         text = lines_of(path)
         label, changed = describe(site, text)
+        if label in earlier:
+            verdict = earlier[label]
+            if verdict is None:
+                skipped += 1
+                print(f"  (does not build) {label}", flush=True)
+                continue
+            n = len(killed) + len(survived) + 1
+            (survived if verdict == "SURVIVED" else killed).append(label)
+            print(f"[{n}/{args.count}] {verdict}: {label}" if verdict != "SURVIVED" else
+                  f"[{n}/{args.count}] SURVIVED {label}", flush=True)
+            continue
         target = os.path.join(TREE, path)
         original = "\n".join(text)
         mutated = text[:site[1] - 1] + [changed] + text[site[1]:]

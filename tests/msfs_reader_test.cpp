@@ -1,8 +1,9 @@
-// The MSFS reader on a connection to a scripted SimConnect server: what a
-// drain does with the queue, the data, the events, exceptions and quits.
+// The MSFS reader against a scripted SimConnect server: its registration,
+// what a drain does with data, events, exceptions and quits, and detection.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "games/gravity_split.h"
 #include "games/msfs_reader.h"
@@ -43,38 +44,41 @@ class MsfsReaderTest : public ::testing::Test {
   GameDataRecord record;
 };
 
-// Values in table order: accelerations x, y, z; rotation accelerations;
-// velocities x, y, z; rotation velocities x, y, z; heading, bank, pitch.
 constexpr double kPi = 3.14159265358979;
 
+// The registration ends with the five system events, in this order, with these ids.
+TEST_F(MsfsReaderTest, TheRegistrationEndsWithItsEvents) {
+  ASSERT_TRUE(testing::waitUntil([&] { return server.packets().size() == 24; }, 5s));
+  const auto packets = server.packets();
+  const char* events[] = {"Crashed", "Quit", "SimStart", "SimStop", "Sim"};
+  const std::uint32_t ids[] = {6, 7, 4, 5, 3};
+  for (int k = 0; k < 5; ++k) {
+    std::uint32_t type, id;  // SubscribeToSystemEvent: type, send id, event id, name
+    std::memcpy(&type, packets[19 + k].data() + 8, 4);
+    std::memcpy(&id, packets[19 + k].data() + 16, 4);
+    EXPECT_EQ(type, 0xF0000017u) << events[k];
+    EXPECT_EQ(id, ids[k]) << events[k];
+    EXPECT_STREQ(reinterpret_cast<const char*>(packets[19 + k].data() + 20), events[k]);
+  }
+}
+
+// Values in table order: accelerations x, y, z; rotation accelerations;
+// velocities x, y, z; rotation velocities x, y, z; heading, bank, pitch.
 TEST_F(MsfsReaderTest, DataMessagesBecomeChannels) {
   const double values[15] = {0.5, -1.5, 2.5, 9, 9, 9, 3.0, -4.0, 60.0, 0.1, 0.2, -0.3, kPi, kPi / 6, -kPi / 18};
   queue({testing::recvData(values, 0, 1)});
   EXPECT_EQ(reader.read(record), 1);
-  const double* c = record.channels;
-  struct Row {
-    int channel;
-    double expected;
-  };
-  const Row rows[] = {
-      {ch::lateral_accel, 0.5},
-      {ch::vertica_accel, -1.5},
-      {ch::longitu_accel, 2.5},
-      {ch::lateral_speed, -3.0},
-      {ch::vertica_speed, 4.0},
-      {ch::longitu_speed, 60.0},
-      {ch::pitch_speed, -0.1 * 180.0 / kPi},
-      {ch::yaw_speed, -0.2 * 180.0 / kPi},
-      {ch::roll_speed, 0.3 * 180.0 / kPi},
-      {ch::yaw_position, 180.0},  // heading pi
-      {ch::roll_position, 30.0},
-      {ch::pitch_position, 10.0},  // MSFS's pitch is nose down
-      // Form B: the loads are gravity plus the accelerations.
+  const struct { int channel; double expected; } rows[] = {
+      {ch::lateral_accel, 0.5}, {ch::vertica_accel, -1.5}, {ch::longitu_accel, 2.5},
+      {ch::lateral_speed, -3.0}, {ch::vertica_speed, 4.0}, {ch::longitu_speed, 60.0},
+      {ch::pitch_speed, -0.1 * 180.0 / kPi}, {ch::yaw_speed, -0.2 * 180.0 / kPi}, {ch::roll_speed, 0.3 * 180.0 / kPi},
+      {ch::yaw_position, 180.0}, {ch::roll_position, 30.0}, {ch::pitch_position, 10.0},  // MSFS's pitch is nose down
+      // The loads are gravity plus the accelerations.
       {ch::longitu_gravi, kStandardGravity * std::sin(10.0 * kPi / 180)},
       {ch::lateral_accel_g, kStandardGravity * std::cos(10.0 * kPi / 180) * std::sin(30.0 * kPi / 180) + 0.5},
       {ch::vertica_accel_g, kStandardGravity * std::cos(10.0 * kPi / 180) * std::cos(30.0 * kPi / 180) - 1.5},
   };
-  for (const Row& r : rows) EXPECT_NEAR(c[r.channel], r.expected, 1e-9) << "channel " << r.channel;
+  for (const auto& r : rows) EXPECT_NEAR(record.channels[r.channel], r.expected, 1e-9) << "channel " << r.channel;
   EXPECT_EQ(reader.groundContact, 1);
 }
 
@@ -85,7 +89,7 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
   Bytes shortData = testing::recvData(other, 1, 1);
   shortData.resize(40 + 128);
   shortData[0] = static_cast<std::uint8_t>(shortData.size());
-  struct Case {
+  const struct {
     const char* what;
     std::vector<Bytes> messages;
     int result;
@@ -93,8 +97,7 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
     int contact;       // groundContact after it
     std::size_t left;  // messages still queued
     bool connected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"queue empty", {}, 1, 0.0, 0, 0, true},
       {"two data messages: the second wins", {testing::recvData(first, 1, 1), testing::recvData(second, 0, 0)}, 1, 20.0,
        0, 0, true},
@@ -110,8 +113,7 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
       {"the quit message closes", {testing::recvData(first, 0, 0), testing::recvQuit()}, 0, 10.0, 0, 0, false},
       {"the Quit event closes", {testing::recvEvent(MsfsReader::kEventQuit)}, 0, 0.0, 0, 0, false},
   };
-  for (const Case& k : cases) {
-    record = GameDataRecord{};
+  for (const auto& k : cases) {
     reader.groundContact = 0;
     if (!reader.connected()) {
       ASSERT_TRUE(reader.detect());
@@ -127,10 +129,9 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
     EXPECT_EQ(reader.connected(), k.connected) << k.what;
     if (k.connected) {
       EXPECT_EQ(sc::queuedMessages(reader.connection()), k.left) << k.what;
-      // Every returned frame ends with the gravity split of the stored
-      // angles (roll 90 degrees unless a data message came).
-      const double roll = record.channels[ch::roll_position] * kPi / 180.0;
-      EXPECT_NEAR(record.channels[ch::lateral_gravi], kStandardGravity * std::sin(roll), 1e-9) << k.what;
+      // Every frame ends with the gravity split of the stored roll (90 degrees unless data came).
+      const double roll = record.channels[ch::roll_position];
+      EXPECT_NEAR(record.channels[ch::lateral_gravi], roll == 90.0 ? kStandardGravity : 0.0, 1e-9) << k.what;
       EXPECT_NEAR(record.channels[ch::lateral_accel_g],
                   record.channels[ch::lateral_gravi] + record.channels[ch::lateral_accel], 1e-9) << k.what;
     } else {
@@ -157,29 +158,19 @@ TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
     std::set<std::string> names;
     bool asked = false;
   };
-  struct Case {
-    GameId game;
-    std::set<std::string> processes;
-    bool server;
-    bool detected;
-    bool asked;
-  };
-  const Case cases[] = {
+  const struct { GameId game; std::set<std::string> processes; bool server, detected, asked; } cases[] = {
       {GameId::Msfs2020, {"FlightSimulator.exe"}, true, true, true},
       {GameId::Msfs2020, {"FlightSimulator2024.exe"}, true, false, true},
       {GameId::Msfs2024, {"FlightSimulator2024.exe"}, true, true, true},
       {GameId::Msfs2024, {"flightsimulator2024.exe"}, true, false, true},
       {GameId::Msfs2020, {"FlightSimulator.exe"}, false, false, false},  // no server: no look at processes
   };
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
     std::unique_ptr<testing::ScriptedSimConnectServer> server;
-    if (k.server) server = std::make_unique<testing::ScriptedSimConnectServer>();
-    if (!k.server) {
-      std::uint16_t port;
-      {
-        testing::TcpServer closed([](platform::SocketHandle, const std::atomic<bool>&) {});
-        port = closed.port();
-      }
+    if (k.server) {
+      server = std::make_unique<testing::ScriptedSimConnectServer>();
+    } else {  // a port nobody listens on
+      const std::uint16_t port = testing::TcpServer([](platform::SocketHandle, const std::atomic<bool>&) {}).port();
       sc::setConnector([port] { return sc::connectTcp(platform::kLoopbackAddress, port, 500ms); });
     }
     Named processes(k.processes);

@@ -1,18 +1,14 @@
-// The network transport without a network: UDP settings and their log
-// lines, adapter choice over fake adapters laid out under a root folder,
-// the listen step and the sender's pass on loopback sockets (a manual clock
-// for the 8 s silence), and the real listen thread. Arbitrary datagrams
-// through the listen step are fuzz/listen_fuzz.cpp's; the whole transport
-// between two hosts is demo_network_runs' (tarvexctl demo --network).
+// The network transport without a network: settings, adapter choice over
+// fake adapters, the listen and send steps on loopback sockets, the real
+// threads. (Arbitrary datagrams: fuzz/listen_fuzz.cpp; two hosts:
+// demo_network_runs.)
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/device_link.h"
@@ -38,31 +34,19 @@ using Lines = std::vector<std::string>;
 
 const Bytes kF9 = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
 
-// The lines written to the diagnostic log since construction, each as
-// "INFO message" or "ERROR message" (the time stamp left out).
-class LogTail {
- public:
-  LogTail() : start_(text().size()) {}
+// The log's lines since construction as "INFO message" (no time stamp).
+struct LogTail {
+  std::size_t start = testing::logText().size();
   Lines lines() const {
     Lines out;
-    std::istringstream in(text().substr(start_));
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      // "[INFO] [2024-03-09 14:05:31] message"
+    std::istringstream in(testing::logText().substr(start));
+    for (std::string line; std::getline(in, line);) {  // "[INFO] [2024-03-09 14:05:31] message\r"
       const std::size_t kind = line.find(']'), stamp = line.find("] ", kind + 1);
-      if (kind != std::string::npos && stamp != std::string::npos) {
-        out.push_back(line.substr(1, kind - 1) + " " + line.substr(stamp + 2));
-      }
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (stamp != std::string::npos) out.push_back(line.substr(1, kind - 1) + " " + line.substr(stamp + 2));
     }
     return out;
   }
-
- private:
-  static std::string text() {
-    std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  std::size_t start_;
 };
 
 class Net : public ::testing::Test {
@@ -73,17 +57,14 @@ class Net : public ::testing::Test {
 // --- settings -------------------------------------------------------------------
 
 TEST_F(Net, DottedQuadsAreFourPartsOfDigitsUpTo255) {
-  struct Row {
-    const char* text;
-    bool valid;
-  } rows[] = {
+  const struct { const char* text; bool valid; } rows[] = {
       {"239.1.2.3", true}, {"010.0.0.1", true}, {"0.0.0.0", true}, {"255.255.255.255", true},
       {"1.2.3", false}, {"1.2.3.4.5", false}, {"1..2.3", false}, {"1.2.3.256", false},
       {"1.2.3.-4", false}, {"1.2.3.4x", false}, {"", false}, {"1.2.3.", false}, {".1.2.3", false},
       {" 1.2.3.4", false}, {"1.2.3.+4", false},
       {"1.2.3.99999999999999999999999999", false},  // too long for an int: not valid, no exception
   };
-  for (const Row& r : rows) EXPECT_EQ(isDottedQuad(r.text), r.valid) << r.text;
+  for (const auto& r : rows) EXPECT_EQ(isDottedQuad(r.text), r.valid) << r.text;
 }
 
 TEST_F(Net, SettersLogTheirLinesAndTheDestinationStays) {
@@ -256,17 +237,13 @@ TEST_F(Listen, EachDatagramIsParsedOnItsOwn) {
   const Bytes f8Body = testing::concat({{0xF8, 0xF8}, testing::pattern(34, 0x32)});
   const Bytes f8 = testing::withCrc(f8Body);
   const Bytes f8Delivered = testing::withTerminator(f8Body);
-  struct Row {
-    const char* what;
-    std::vector<Bytes> datagrams;
-    std::vector<Bytes> messages;
-  } rows[] = {
+  const struct { const char* what; std::vector<Bytes> datagrams, messages; } rows[] = {
       {"one frame", {kF9}, {kF9}},
       {"two frames in one datagram", {testing::concat({kF9, f8})}, {kF9, f8Delivered}},
       {"a frame split across two", {Bytes(f8.begin(), f8.begin() + 20), Bytes(f8.begin() + 20, f8.end())}, {}},
       {"garbage around a frame", {testing::concat({testing::pattern(99, 7), kF9, testing::pattern(5, 1)})}, {kF9}},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     link.flags.networkLive = 0;
     for (const Bytes& d : r.datagrams) {
       send(d);
@@ -303,9 +280,7 @@ TEST_F(Listen, WhileTheSerialLinkIsLiveNothingIsRead) {
   link.flags.serialLive = 1;
   send(kF9);
   send(kF9);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(listener.pass(), ListenPassEnd::serialLive);
-  EXPECT_TRUE(queued().empty());
+  EXPECT_FALSE(testing::waitUntil([&] { return listener.pass() != ListenPassEnd::serialLive || !queued().empty(); }, 50ms));
   link.flags.serialLive = 0;
   receiveOne();  // the system kept them: one per pass
   EXPECT_EQ(queued().size(), 1u);
@@ -325,10 +300,9 @@ TEST_F(Net, TheListenThreadOutlivesHostileDatagrams) {
   for (const Bytes& hostile : {Bytes(65000, 0xFE), Bytes{0xFE, 0xFE, 0xFF, 0xFF, 1, 2, 3}, Bytes{0xFA, 0xFA}}) {
     ASSERT_TRUE(testing::sendDatagram(port, hostile.data(), static_cast<int>(hostile.size())));
   }
-  ASSERT_TRUE(testing::waitUntil([&] {
+  ASSERT_TRUE(testing::waitUntil([&] {  // sent again until the thread reads it
     testing::sendDatagram(port, kF9.data(), static_cast<int>(kF9.size()));
-    std::this_thread::sleep_for(20ms);
-    return !link.networkReceiveQueue.empty();
+    return testing::waitUntil([&] { return !link.networkReceiveQueue.empty(); }, 20ms);
   }, 10s));
   EXPECT_EQ(link.flags.networkLive.load(), 1);
   for (Message m; link.networkReceiveQueue.pop(m);) EXPECT_EQ(m, kF9) << "nothing else, nothing corrupted";
@@ -346,9 +320,8 @@ class Send : public Net {
     Net::SetUp();
     before = versionAtLeast328.load();
     versionAtLeast328 = 0;
-    const std::uint16_t port = testing::freeUdpPort();
+    const std::uint16_t port = testing::freeUdpPort();  // (sockets started for the program's life)
     ASSERT_EQ(collector.open(port), 1);
-    platform::startSockets();
     socket = platform::openUdpSocket();
     platform::bindLoopback(socket, 0);
     sender = std::make_unique<MulticastSender>(link, socket, platform::kLoopbackAddress, port);
@@ -356,7 +329,6 @@ class Send : public Net {
   void TearDown() override {
     sender.reset();
     platform::closeSocket(socket);
-    platform::stopSockets();
     versionAtLeast328 = before;
   }
   void autoMessage(const Bytes& m) { link.autoMessageQueue.pushUnlimited(Message(m)); }

@@ -1,11 +1,8 @@
 // The seven shared-memory games end to end, as a host sees them: the
 // simulator publishes each game's block under the game's process name, the
-// library (loaded by file name, its cycle on its own thread) finds the game,
-// opens it and reads it, and getGameData follows the lap. When a simulator
-// stops, the source is let go and the game started next is found.
-//
-// The games run as a chain: while one is the source, the next one is
-// started; the first one then stops, and the second must take over.
+// library (loaded by file name) finds the game and follows its lap. The games
+// run as a chain: while one is the source the next one starts, the first
+// stops, and the second must take over; the last one is let go.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,23 +18,18 @@ namespace {
 using namespace std::chrono_literals;
 namespace t = tarvex::testing;
 
-struct Game {
+// Not in priority order on purpose: each next game is found because it is the only one left.
+const struct {
   const char* sim;
   int id;
-};
-
-// Not in priority order on purpose: after each game the next one is found
-// because it is the only one left, whatever its place.
-const Game kChain[] = {{"ac", 3}, {"raceroom", 4}, {"acevo", 16}, {"ams2", 9},
-                       {"iracing", 10}, {"rfactor2", 14}, {"ets2", 17}};
+} kChain[] = {{"ac", 3}, {"raceroom", 4}, {"acevo", 16}, {"ams2", 9}, {"iracing", 10}, {"rfactor2", 14}, {"ets2", 17}};
 
 std::unique_ptr<t::Child> startGame(const char* sim) {
   return std::make_unique<t::Child>(
       t::startGamesim({sim, "--lap-seconds", "2", "--rate", "250", "--seconds", "120", "--quiet"}));
 }
 
-// Channel numbers: vertical load 11, pitch 19, roll 16.
-constexpr int kVerticalLoad = 11, kPitch = 19, kRoll = 16;
+constexpr int kVerticalLoad = 11, kPitch = 19, kRoll = 16;  // channel numbers
 
 TEST(ShmEndToEnd, EachGameIsFoundReadAndLetGo) {
   t::useTestLogFolder();
@@ -56,35 +48,28 @@ TEST(ShmEndToEnd, EachGameIsFoundReadAndLetGo) {
   ASSERT_NE(data, nullptr);
 
   for (std::size_t i = 0; i < std::size(kChain); ++i) {
-    const Game& game = kChain[i];
-    SCOPED_TRACE(game.sim);
-    ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == game.id; }, 15s)) << "found instead: " << tv.getGameID();
-    // The lap moves the channels (the body pitches or rolls one way and the
-    // other), and gravity is on the vertical load (a level car reads g).
+    SCOPED_TRACE(kChain[i].sim);
+    ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == kChain[i].id; }, 15s)) << "found: " << tv.getGameID();
+    // The body pitches and rolls one way and the other; a level car reads g.
     double minPitch = 1e9, maxPitch = -1e9, minRoll = 1e9, maxRoll = -1e9;
     bool gravity = false;
     EXPECT_TRUE(t::waitUntil([&] {
-      minPitch = std::min(minPitch, data[kPitch]);
-      maxPitch = std::max(maxPitch, data[kPitch]);
-      minRoll = std::min(minRoll, data[kRoll]);
-      maxRoll = std::max(maxRoll, data[kRoll]);
+      minPitch = std::min(minPitch, data[kPitch]), maxPitch = std::max(maxPitch, data[kPitch]);
+      minRoll = std::min(minRoll, data[kRoll]), maxRoll = std::max(maxRoll, data[kRoll]);
       gravity = gravity || std::abs(data[kVerticalLoad] - 9.81) < 1.0;
       return gravity && maxPitch - minPitch + maxRoll - minRoll > 2.0;
     }, 5s)) << "gravity: " << gravity << ", pitch " << minPitch << " to " << maxPitch << ", roll " << minRoll
             << " to " << maxRoll;
-    EXPECT_EQ(tv.getGameID(), game.id);  // still the source: nothing dropped it
-    // The next game starts beside it; this one ends.
+    EXPECT_EQ(tv.getGameID(), kChain[i].id);  // still the source: nothing dropped it
     std::unique_ptr<t::Child> next;
     if (i + 1 < std::size(kChain)) {
       next = startGame(kChain[i + 1].sim);
       ASSERT_TRUE(next->started());
     }
     current->kill();
-    if (i + 1 == std::size(kChain)) {
-      EXPECT_TRUE(t::waitUntil([&] { return tv.getGameID() == -1; }, 8s)) << "the last game was not let go";
-    }
     current = std::move(next);
   }
+  EXPECT_TRUE(t::waitUntil([&] { return tv.getGameID() == -1; }, 8s)) << "the last game was not let go";
   tv.stopGamesource_Thread();
 }
 

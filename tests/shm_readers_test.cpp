@@ -1,8 +1,6 @@
-// The shared-memory racing readers on recorded blocks (the Automobilista 2
-// snapshot, the iRacing .ibt file), on blocks built here byte by byte, and on
-// hostile ones; and sections opened by name. Every channel's sign and size
-// on a whole lap is sign_convention_tests' part; arbitrary blocks under the
-// sanitizers are fuzz/shm_readers_fuzz.cpp's.
+// The shared-memory racing readers on recorded blocks, on blocks built here
+// and on hostile ones; and sections opened by name. (Signs on a whole lap:
+// sign_convention_tests; arbitrary blocks: fuzz/shm_readers_fuzz.cpp.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -107,15 +105,11 @@ void expectClose(double got, double want) { EXPECT_NEAR(got, want, 1e-5 * std::a
 TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
   const Ibt ibt;
   ASSERT_EQ(ibt.file.size(), 471844u);
-  struct Row {
-    int record;
-    float lat, lon, vert, yawRate, pitchRate, rollRate, yaw, pitch, roll;
-  };
-  const Row rows[] = {
+  const struct { int record; float lat, lon, vert, yawRate, pitchRate, rollRate, yaw, pitch, roll; } rows[] = {
       {0, -7.30393f, -1.27681f, 11.7159f, 0.0139131f, -0.0192868f, -0.337312f, -2.86728f, -0.00765091f, -0.0187369f},
       {389, -0.138816f, 0.0738164f, 9.80494f, -2.05279e-05f, -6.14164e-06f, -9.41029e-05f, -2.86631f, -0.00749108f,
        -0.0140599f}};
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     Block b = ibt.block();
     ibt.layRecord(b, row.record);
     IRacingReader reader;
@@ -134,12 +128,8 @@ TEST(ShmReaders, IRacingIbtRecordsDecodeToTheirValues) {
     expectClose(c[ch::yaw_position], deg(row.yaw));
     expectClose(c[ch::pitch_position], -deg(row.pitch));
     expectClose(c[ch::roll_position], -deg(row.roll));
-    if (row.record == 389) {
-      // At rest the loads are gravity alone: the split leaves no acceleration
-      // on any axis (with the roll taken right side down it would leave 0.28).
-      EXPECT_NEAR(c[ch::lateral_accel], 0.0, 0.01);
-      EXPECT_NEAR(c[ch::longitu_accel], 0.0, 0.01);
-      EXPECT_NEAR(c[ch::vertica_accel], 0.0, 0.01);
+    if (row.record == 389) {  // at rest: the split leaves no acceleration (roll taken the wrong way: 0.28)
+      for (int axis : {ch::lateral_accel, ch::longitu_accel, ch::vertica_accel}) EXPECT_NEAR(c[axis], 0.0, 0.01);
     }
   }
 }
@@ -158,13 +148,13 @@ Block raceRoomBlock(int major, int minor, std::size_t motion) {
 // Each version keeps its flags and the player's motion at its own offsets
 // (the fields inside the motion block on a whole lap: sign_convention_tests).
 TEST(ShmReaders, RaceRoomVersionsKeepTheirFieldsAtTheirOwnOffsets) {
-  struct Row {
+  const struct {
     int major, minor;
     std::size_t paused, motion;
     int result;
   } rows[] = {{2, 16, 16, 36, 1}, {3, 1, 16, 36, 1}, {3, 3, 20, 40, 1}, {3, 4, 20, 44, 1},
               {1, 0, 20, 44, 0},  {4, 0, 20, 44, 0}, {-1, 0, 20, 44, 0}};
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.major) + "." + std::to_string(row.minor));
     Block b = raceRoomBlock(row.major, row.minor, row.motion);
     RaceRoomReader reader;
@@ -262,19 +252,14 @@ TEST(ShmReaders, AnglesAtTheEndsOfTheirRanges) {
   put(ets2, 25, 1.5f);   // 1.5 turns of heading
   put(ets2, 29, 0.3f);   // pitch
   put(ets2, 33, 0.75f);  // 0.75 turns of roll
-  struct Row {
-    const char* what;
-    MakeReader reader;
-    Block block;
-    double yaw, pitch, roll;
-  } rows[] = {
+  const struct { const char* what; MakeReader reader; Block block; double yaw, pitch, roll; } rows[] = {
       {"rFactor 2 level", make<RFactor2Reader>(), rf2({1, 1, 1}), 0, 0, 0},
       {"rFactor 2 half round x", make<RFactor2Reader>(), rf2({1, -1, -1}), 0, 180, 0},
       {"rFactor 2 half round y", make<RFactor2Reader>(), rf2({-1, 1, -1}), -180, 0, 0},
       {"rFactor 2 half round z", make<RFactor2Reader>(), rf2({-1, -1, 1}), -180, 180, 0},
       {"SCS turns clamped", make<Ets2Reader>(), ets2, 360, 90, -180},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     GameDataRecord r;
     ASSERT_EQ(row.reader()->decode(row.block.data(), row.block.size(), r), 1) << row.what;
     EXPECT_NEAR(r.channels[ch::yaw_position], row.yaw, 1e-9) << row.what;
@@ -289,13 +274,7 @@ TEST(ShmReaders, AnglesAtTheEndsOfTheirRanges) {
 // frame from exactly them. Each cut is exactly its size on the heap, so the
 // sanitizer build sees any read past it.
 TEST(ShmReaders, ABlockShorterThanItsFieldsGivesNothing) {
-  struct Row {
-    const char* game;
-    MakeReader reader;
-    std::size_t needed;
-    Change fill;
-  };
-  const Row rows[] = {
+  const struct { const char* game; MakeReader reader; std::size_t needed; Change fill; } rows[] = {
       {"Assetto Corsa", make<AssettoCorsaReader>(), 580, [](Block& b) { put<std::int32_t>(b, 0, 9); }},
       {"RaceRoom", make<RaceRoomReader>(), 44 + 228, [](Block& b) { put<std::int32_t>(b, 0, 3), put<std::int32_t>(b, 4, 4); }},
       {"Automobilista 2", make<Pcars2Reader>(), 6968, [](Block& b) { put<std::uint32_t>(b, 8, 2); }},
@@ -303,7 +282,7 @@ TEST(ShmReaders, ABlockShorterThanItsFieldsGivesNothing) {
       {"rFactor 2", make<RFactor2Reader>(), 352, [](Block& b) { put(b, 12, 1.0); }},
       {"Euro Truck Simulator 2", make<Ets2Reader>(), 117, [](Block& b) { b[0] = 1; }},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     Block full(row.needed, 0);
     row.fill(full);
     for (std::size_t size : {std::size_t{0}, std::size_t{4}, row.needed / 2, row.needed - 1, row.needed}) {
@@ -319,26 +298,24 @@ TEST(ShmReaders, ABlockShorterThanItsFieldsGivesNothing) {
 // reader stays inside the view and its frame buffer.
 TEST(ShmReaders, IRacingHostileHeaders) {
   const Ibt ibt;
-  struct Row {
+  const struct {
     const char* what;
     Change spoil;
     bool decodes;  // the values still come (from what is inside)
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"variable headers past the view", [](Block& b) { put<std::int32_t>(b, 28, 1 << 30); }, false},
       {"negative header offset", [](Block& b) { put<std::int32_t>(b, 28, -144); }, false},
       {"a huge variable count", [](Block& b) { put<std::int32_t>(b, 24, 0x7FFFFFFF); }, true},
       {"a negative variable count", [](Block& b) { put<std::int32_t>(b, 24, -5); }, false},
       {"a variable missing", [](Block& b) { std::memset(b.data() + 144, 0, 144); }, true},
-      {"a variable offset past the buffer", [](Block& b) {
-         for (std::size_t h = 144; h < 144 + 276 * 144; h += 144) put<std::int32_t>(b, h + 4, 1 << 20);
-       }, false},
+      {"every variable offset past the buffer",
+       [](Block& b) { for (std::size_t h = 144; h < 144 * 277; h += 144) put<std::int32_t>(b, h + 4, 1 << 20); }, false},
       {"a data buffer longer than the frame buffer", [](Block& b) { put<std::int32_t>(b, 36, 1 << 20); }, true},
       {"a buffer offset past the view", [](Block& b) { put<std::int32_t>(b, 52, 1 << 30); }, false},
       {"a negative buffer offset", [](Block& b) { put<std::int32_t>(b, 52, -1000); }, false},
       {"five data buffers", [](Block& b) { put<std::int32_t>(b, 32, 5); }, true},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     Block b = ibt.block();
     row.spoil(b);
     IRacingReader reader;
@@ -363,15 +340,19 @@ std::wstring uniqueName(const char* what) {
          std::to_wstring(std::rand()) + std::to_wstring(reinterpret_cast<std::uintptr_t>(&what) & 0xFFFF);
 }
 
-TEST(ShmReaders, ASectionIsMappedAsLargeAsItIsAndRefusedWhenTooSmall) {
+// A section is mapped as large as it is, refused when too small, never
+// created by a reader; a truck game that quits is let go although its block stays.
+TEST(ShmReaders, SectionsOpenedByName) {
   ProcessesRunning processes;
-  const std::wstring name = uniqueName("pcars2");
+  const std::wstring name = uniqueName("pcars2"), small = uniqueName("small"), none = uniqueName("none"),
+                     truck = uniqueName("ets2");
   // Smaller than the 20700 bytes asked for, large enough for the motion fields.
   platform::PublishedSection game = platform::publishGameSection(name.c_str(), 7000);
-  ASSERT_NE(game.view, nullptr);
+  platform::PublishedSection tiny = platform::publishGameSection(small.c_str(), 100);
+  platform::PublishedSection ets2 = platform::publishGameSection(truck.c_str(), 177);
+  ASSERT_TRUE(game.view != nullptr && tiny.view != nullptr && ets2.view != nullptr);
   std::memset(game.view, 0, 7000);
-  const std::uint32_t playing = 2;
-  std::memcpy(game.view + 8, &playing, 4);
+  game.view[8] = 2;  // playing
   const float forward = -12.5f;
   std::memcpy(game.view + 6928, &forward, 4);
   Pcars2Reader reader(processes, name.c_str());
@@ -383,43 +364,26 @@ TEST(ShmReaders, ASectionIsMappedAsLargeAsItIsAndRefusedWhenTooSmall) {
   GameDataRecord r;
   EXPECT_EQ(reader.read(r), 1);
   EXPECT_FLOAT_EQ(static_cast<float>(r.channels[ch::longitu_speed]), 12.5f);
-  reader.close();
-  platform::withdrawGameSection(game);
-
-  const std::wstring small = uniqueName("small");
-  platform::PublishedSection tiny = platform::publishGameSection(small.c_str(), 100);
-  ASSERT_NE(tiny.view, nullptr);
   Pcars2Reader refused(processes, small.c_str());
-  // (Windows rounds the section up to a page: still too small.)
-  EXPECT_FALSE(refused.open());
+  EXPECT_FALSE(refused.open());  // (Windows rounds the section up to a page: still too small)
   EXPECT_FALSE(refused.mapped());
-  platform::withdrawGameSection(tiny);
-
-  // No section: nothing found, nothing created.
-  const std::wstring none = uniqueName("none");
   Pcars2Reader absent(processes, none.c_str());
   EXPECT_FALSE(absent.detect());
   EXPECT_FALSE(absent.open());
   EXPECT_FALSE(platform::gameSectionExists(none.c_str()));
-}
 
-TEST(ShmReaders, AQuitGameIsLetGoWithinSeconds) {
-  ProcessesRunning processes;
-  const std::wstring name = uniqueName("ets2");
-  platform::PublishedSection game = platform::publishGameSection(name.c_str(), 177);
-  ASSERT_NE(game.view, nullptr);
-  game.view[0] = 1;
-  Ets2Reader reader(processes, name.c_str());
-  ASSERT_TRUE(reader.detect());
-  ASSERT_TRUE(reader.open());
-  GameDataRecord r;
-  EXPECT_EQ(reader.read(r), 1);
-  processes.on = false;  // the truck game has ended; its block stays
+  ets2.view[0] = 1;
+  Ets2Reader trucks(processes, truck.c_str());
+  ASSERT_TRUE(trucks.detect());
+  ASSERT_TRUE(trucks.open());
+  EXPECT_EQ(trucks.read(r), 1);
+  processes.on = false;
   const auto quit = std::chrono::steady_clock::now();
-  EXPECT_TRUE(testing::waitUntil([&] { return reader.read(r) == 0; }, std::chrono::seconds(3)));
+  EXPECT_TRUE(testing::waitUntil([&] { return trucks.read(r) == 0; }, std::chrono::seconds(3)));
   EXPECT_LT(std::chrono::steady_clock::now() - quit, std::chrono::milliseconds(1600));
   reader.close();
-  platform::withdrawGameSection(game);
+  trucks.close();
+  for (auto* section : {&game, &tiny, &ets2}) platform::withdrawGameSection(*section);
 }
 
 }  // namespace

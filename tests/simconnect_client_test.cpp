@@ -1,7 +1,6 @@
-// The SimConnect client: the bytes of each call, the Open against servers
-// of each protocol version, the framing of the server's stream in any
-// pieces, hostile servers, the bounded queue and SimConnect.cfg. The
-// framer on arbitrary streams cut anywhere is fuzz/server_streams_fuzz.cpp's.
+// The SimConnect client against scripted servers: the bytes of each call,
+// protocol versions, framing, hostile servers, the queue and SimConnect.cfg
+// (arbitrary streams: fuzz/server_streams_fuzz.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,8 +8,6 @@
 #include <sstream>
 #include <string>
 
-#include "common/diagnostic_log.h"
-#include "games/msfs_reader.h"
 #include "games/simconnect/message_queue.h"
 #include "games/simconnect/simconnect_config.h"
 #include "platform/clock.h"
@@ -46,16 +43,10 @@ Bytes packetOf(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>
 
 Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
 
-struct Dispatched {
-  std::uint32_t id;
-  std::uint32_t size;
-};
-
-// Takes messages until the queue holds none for `quiet`, or a quit came.
-std::vector<Dispatched> drain(sc::HANDLE h, std::chrono::milliseconds quiet = 300ms) {
-  std::vector<Dispatched> got;
-  auto last = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - last < quiet) {
+// The ids of the messages taken until the queue holds none for `quiet`, or a quit came.
+std::vector<std::uint32_t> drain(sc::HANDLE h, std::chrono::milliseconds quiet) {
+  std::vector<std::uint32_t> got;
+  for (auto last = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - last < quiet;) {
     const sc::RecvHeader* m = nullptr;
     std::uint32_t size = 0;
     if (sc::SimConnect_GetNextDispatch(h, &m, &size) != sc::kOk) {
@@ -63,24 +54,11 @@ std::vector<Dispatched> drain(sc::HANDLE h, std::chrono::milliseconds quiet = 30
       continue;
     }
     EXPECT_EQ(m->size, size);  // the whole message, nothing beyond it
-    got.push_back({m->id, size});
+    got.push_back(m->id);
     last = std::chrono::steady_clock::now();
     if (m->id == sc::kRecvQuit) break;
   }
   return got;
-}
-
-std::vector<std::uint32_t> ids(const std::vector<Dispatched>& d) {
-  std::vector<std::uint32_t> out;
-  for (const auto& x : d) out.push_back(x.id);
-  return out;
-}
-
-std::string logText() {
-  std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
@@ -114,48 +92,21 @@ TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
   EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
 }
 
-// The reader's registration ends with its five system events, in this
-// order and with these ids (the data definition's names reach the
-// simulator in simulators_export_tests, whose server knows MSFS's names).
-TEST_F(SimConnectClient, TheReadersRegistrationEndsWithItsEvents) {
-  testing::ScriptedSimConnectServer server;
-  struct Everything final : ProcessList {
-    bool running(std::string_view) override { return true; }
-  } processes;
-  MsfsReader reader(GameId::Msfs2020, processes);
-  ASSERT_TRUE(reader.detect());
-  ASSERT_TRUE(reader.open());
-  ASSERT_TRUE(testing::waitUntil([&] { return server.packets().size() == 24; }, 5s));
-  const auto packets = server.packets();
-  const char* events[] = {"Crashed", "Quit", "SimStart", "SimStop", "Sim"};
-  const std::uint32_t eventIds[] = {6, 7, 4, 5, 3};
-  for (int k = 0; k < 5; ++k) {
-    const Bytes& p = packets[19 + k];
-    EXPECT_EQ(Bytes(p.begin() + 8, p.begin() + 12), hex("17 00 00 F0")) << events[k];  // SubscribeToSystemEvent
-    std::uint32_t id;
-    std::memcpy(&id, p.data() + 16, 4);
-    EXPECT_EQ(id, eventIds[k]) << events[k];
-    EXPECT_STREQ(reinterpret_cast<const char*>(p.data() + 20), events[k]);
-  }
-}
-
 TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
-  struct Case {
+  const struct {
     const char* what;
     std::set<std::uint32_t> versions;
-    bool answers;
-    bool opens;
+    bool answers, opens;
     std::uint32_t protocol;
     int connections;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"MSFS 2020 (4 and 5)", {4, 5}, true, true, 5, 1},
       {"MSFS 2024 (4, 5 and 6)", {4, 5, 6}, true, true, 5, 1},
       {"an FSX-era server (4 only): a second connection", {4}, true, true, 4, 2},
       {"no version it knows", {6}, true, false, 0, 2},
       {"a server that never answers", {4, 5}, false, false, 0, 1},
   };
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
     testing::ScriptedSimConnectServer server({k.versions, k.answers});
     sc::HANDLE h = nullptr;
     const auto start = std::chrono::steady_clock::now();
@@ -165,10 +116,10 @@ TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
     EXPECT_EQ(h != nullptr, k.opens) << k.what;
     EXPECT_EQ(sc::protocolVersion(h), k.protocol) << k.what;
     EXPECT_EQ(server.connections(), k.connections) << k.what;
-    const auto packets = server.packets();
+    const auto packets = server.packets();  // the second Open says FSX's version
     if (k.connections == 2 && packets.size() == 2) {
-      const Bytes fsxTuple = hex("00 58 53 46 0A 00 00 00 00 00 00 00 4B EF 00 00 00 00 00 00");
-      EXPECT_EQ(Bytes(packets[1].begin() + 276, packets[1].end()), fsxTuple) << k.what;
+      EXPECT_EQ(Bytes(packets[1].begin() + 276, packets[1].end()),
+                hex("00 58 53 46 0A 00 00 00 00 00 00 00 4B EF 00 00 00 00 00 00")) << k.what;
     }
     if (h != nullptr) sc::SimConnect_Close(h);
   }
@@ -176,7 +127,7 @@ TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
 
 TEST_F(SimConnectClient, MessagesInAnyPiecesComeOutWhole) {
   const double values[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-  const Bytes stream = testing::join({testing::recvEvent(6), testing::recvData(values, 0, 1), testing::recvEvent(4),
+  const Bytes stream = testing::concat({testing::recvEvent(6), testing::recvData(values, 0, 1), testing::recvEvent(4),
                                       testing::recvHeader(12, 0), testing::recvUnknown(99)});
   for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(50)}) {
     testing::ScriptedSimConnectServer server;
@@ -185,7 +136,7 @@ TEST_F(SimConnectClient, MessagesInAnyPiecesComeOutWhole) {
     server.send(stream, piece);
     server.send(testing::recvQuit());
     const auto got = drain(h, 3s);  // one byte a millisecond is slow: the quit ends it
-    EXPECT_EQ(ids(got), (std::vector<std::uint32_t>{4, 8, 4, 0, 99, 3})) << "pieces of " << piece;
+    EXPECT_EQ(got, (std::vector<std::uint32_t>{4, 8, 4, 0, 99, 3})) << "pieces of " << piece;
     sc::SimConnect_Close(h);
   }
 }
@@ -193,41 +144,34 @@ TEST_F(SimConnectClient, MessagesInAnyPiecesComeOutWhole) {
 TEST_F(SimConnectClient, HostileServers) {
   const double values[15] = {};
   const Bytes data = testing::recvData(values, 0, 0);
-  Bytes oversized(50000, 0x5A);
-  const auto header = testing::recvHeader(50000, 99);
-  std::copy(header.begin(), header.end(), oversized.begin());
-  struct Case {
+  const Bytes oversized = testing::concat({testing::recvHeader(50000, 99), Bytes(50000 - 12, 0x5A)});
+  const struct {
     const char* what;
     Bytes bytes;
     bool close;
     std::vector<std::uint32_t> expected;  // message ids (4 event, 3 quit: here the client's own)
     const char* logLine;
-  };
-  const Case cases[] = {
-      {"a message cut short, then closed", testing::join({testing::recvEvent(4), Bytes(data.begin(), data.begin() + 30)}),
+  } cases[] = {
+      {"a message cut short, then closed", testing::concat({testing::recvEvent(4), Bytes(data.begin(), data.begin() + 30)}),
        true, {4, 3}, nullptr},
-      {"a size that promises more than comes", testing::join({testing::recvHeader(1000, 8), Bytes(28, 0)}), true, {3},
+      {"a size that promises more than comes", testing::concat({testing::recvHeader(1000, 8), Bytes(28, 0)}), true, {3},
        nullptr},
       {"closed inside a size word", Bytes{0x18, 0x00}, true, {3}, nullptr},
       {"larger than MaxReceiveSize: dropped, the stream goes on",
-       testing::join({oversized, testing::recvEvent(5)}), false, {4}, "a message of 50000 bytes was dropped"},
+       testing::concat({oversized, testing::recvEvent(5)}), false, {4}, "a message of 50000 bytes was dropped"},
       {"a size below the header: the stream is broken",
-       testing::join({testing::recvHeader(8, 4), testing::recvEvent(5)}), false, {3}, "less than its header"},
+       testing::concat({testing::recvHeader(8, 4), testing::recvEvent(5)}), false, {3}, "less than its header"},
   };
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
     testing::ScriptedSimConnectServer server;
     sc::HANDLE h = nullptr;
     ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk) << k.what;
     server.send(k.bytes, 1000);
     if (k.close) server.closeClient();
-    EXPECT_EQ(ids(drain(h, 500ms)), k.expected) << k.what;
-    if (k.logLine != nullptr) {
-      EXPECT_NE(logText().find(k.logLine), std::string::npos) << k.what;
-    }
-    // After the end, the calls fail instead of waiting.
-    if (k.expected.back() == 3) {
-      EXPECT_TRUE(testing::waitUntil(
-          [&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim") < 0; }, 2s)) << k.what;
+    EXPECT_EQ(drain(h, 500ms), k.expected) << k.what;
+    if (k.logLine != nullptr) { EXPECT_NE(testing::logText().find(k.logLine), std::string::npos) << k.what; }
+    if (k.expected.back() == 3) {  // after the end, the calls fail instead of waiting
+      EXPECT_TRUE(testing::waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim") < 0; }, 2s));
     }
     const sc::RecvHeader* m = nullptr;
     std::uint32_t size = 7;
@@ -251,10 +195,7 @@ TEST_F(SimConnectClient, CallsWithoutAConnectionFail) {
 
 TEST_F(SimConnectClient, TheQueueKeepsTheNewestMessages) {
   sc::MessageQueue queue(100, 20);  // room for four 20-byte messages with their lengths
-  for (std::uint8_t i = 0; i < 10; ++i) {
-    const Bytes m(20, i);
-    ASSERT_TRUE(queue.push(m.data(), 20));
-  }
+  for (std::uint8_t i = 0; i < 10; ++i) ASSERT_TRUE(queue.push(Bytes(20, i).data(), 20));
   EXPECT_FALSE(queue.push(Bytes(21).data(), 21));
   EXPECT_EQ(queue.count(), 4u);
   EXPECT_EQ(queue.dropped(), 6u);
@@ -268,18 +209,16 @@ TEST_F(SimConnectClient, TheQueueKeepsTheNewestMessages) {
 }
 
 TEST_F(SimConnectClient, ConfigurationFile) {
-  struct Case {
+  const sc::Protocol byDefault = sc::defaultConfig().protocol;
+  const struct {
     const char* text;
     std::uint32_t index;
     sc::Protocol protocol;
-    const char* address;
-    const char* port;
+    const char *address, *port;
     std::uint32_t maxReceive;
     bool noDelay;
     std::size_t problems;
-  };
-  const sc::Protocol byDefault = sc::defaultConfig().protocol;
-  const Case cases[] = {
+  } cases[] = {
       {"", 0, byDefault, "", "", 41088, true, 1},
       {"[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=5000\n", 0, sc::Protocol::ipv4, "127.0.0.1", "5000", 41088,
        true, 0},
@@ -295,7 +234,7 @@ TEST_F(SimConnectClient, ConfigurationFile) {
       {"[SimConnect]\nProtocol=IPv4\nPort=five hundred\n", 0, sc::Protocol::ipv4, "", "", 41088, true, 1},
       {"[SimConnect]\nProtocol=IPv4\n", 3, byDefault, "", "", 41088, true, 1},
   };
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
     std::vector<std::string> problems;
     const sc::ClientConfig c = sc::parseConfig(k.text, k.index, problems);
     EXPECT_EQ(c.protocol, k.protocol) << k.text;
@@ -322,8 +261,7 @@ TEST_F(SimConnectClient, OpenFindsTheServerThroughTheConfigurationFile) {
   EXPECT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
   EXPECT_EQ(server.connections(), 1);
   sc::SimConnect_Close(h);
-  // Index 0xFFFFFFFF ignores the file: the client goes to the default
-  // server (not there, or a simulator test's), never to this one.
+  // Index 0xFFFFFFFF ignores the file: the default server (absent, or a simulator test's), never this one.
   h = nullptr;
   if (sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, sc::kConfigIndexLocal) == sc::kOk) sc::SimConnect_Close(h);
   EXPECT_EQ(server.connections(), 1);

@@ -13,8 +13,6 @@ ScriptedSimConnectServer::ScriptedSimConnectServer(Options options)
   });
 }
 
-ScriptedSimConnectServer::~ScriptedSimConnectServer() { simconnect::setConnector(nullptr); }
-
 void ScriptedSimConnectServer::send(const Bytes& bytes, std::size_t piece) {
   std::lock_guard<std::mutex> guard(mutex_);
   outbox_.emplace_back(bytes, piece);
@@ -31,12 +29,9 @@ std::vector<Bytes> ScriptedSimConnectServer::packets() {
 }
 
 void ScriptedSimConnectServer::serve(platform::SocketHandle s, const std::atomic<bool>& running) {
-  auto sendAll = [s](const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-      const int sent = platform::sendSome(s, p, static_cast<int>(n));
-      if (sent <= 0) return;
-      p += sent;
-      n -= static_cast<std::size_t>(sent);
+  auto sendAll = [s](const Bytes& bytes, std::size_t at, std::size_t n) {
+    for (int sent = 0; n > 0; at += sent, n -= sent) {
+      if ((sent = platform::sendSome(s, bytes.data() + at, static_cast<int>(n))) <= 0) return;
     }
   };
   Bytes stream;
@@ -55,41 +50,36 @@ void ScriptedSimConnectServer::serve(platform::SocketHandle s, const std::atomic
         lock.unlock();
         const std::size_t step = piece == 0 ? bytes.size() : piece;
         for (std::size_t at = 0; at < bytes.size(); at += step) {
-          sendAll(bytes.data() + at, std::min(step, bytes.size() - at));
+          sendAll(bytes, at, std::min(step, bytes.size() - at));
           if (piece != 0) platform::sleepFor(std::chrono::milliseconds(1));
         }
         lock.lock();
       }
-      if (closeRequested_ && (opened || outbox_.empty())) return;  // what was queued went out first
+      if (closeRequested_ && (opened || outbox_.empty())) return;
     }
     if (platform::waitReadable(s, std::chrono::milliseconds(2)) != platform::WaitResult::ready) continue;
     std::uint8_t buffer[4096];
     const int n = platform::receiveSome(s, buffer, sizeof buffer);
     if (n <= 0) return;
     stream.insert(stream.end(), buffer, buffer + n);
-    while (stream.size() >= 16) {
-      std::uint32_t size;
-      std::memcpy(&size, stream.data(), 4);
-      if (size < 16 || stream.size() < size) break;
-      Bytes packet(stream.begin(), stream.begin() + size);
-      stream.erase(stream.begin(), stream.begin() + size);
+    simconnect::ClientHeader header;
+    while (stream.size() >= sizeof header) {
+      std::memcpy(&header, stream.data(), sizeof header);
+      if (header.size < sizeof header || stream.size() < header.size) break;
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        packets_.push_back(packet);
+        packets_.emplace_back(stream.begin(), stream.begin() + header.size);
       }
-      simconnect::ClientHeader header;
-      std::memcpy(&header, packet.data(), sizeof header);
+      stream.erase(stream.begin(), stream.begin() + header.size);
       if (header.type != (simconnect::kPacketTypeBase | simconnect::kFunctionOpen) || !options_.answerOpen) continue;
-      if (options_.versions.count(header.version) == 0) {
-        const Bytes refusal = recvException(simconnect::kExceptionVersionMismatch, header.sendId, 0);
-        sendAll(refusal.data(), refusal.size());
-        return;  // and the connection closes
+      if (options_.versions.count(header.version) == 0) {  // refused, and the connection closes
+        sendAll(recvException(simconnect::kExceptionVersionMismatch, header.sendId, 0), 0, 24);
+        return;
       }
       simconnect::RecvOpen open{};
       open.header = {sizeof open, header.version, simconnect::kRecvOpen};
       std::memcpy(open.applicationName, "KittyHawk", 9);
-      const Bytes answer = bytesOf(open);
-      sendAll(answer.data(), answer.size());
+      sendAll(bytesOf(open), 0, sizeof open);
       opened = true;
     }
   }

@@ -1,22 +1,19 @@
-// A SimConnect server for the client's tests, on loopback TCP: it answers
-// the Open for the protocol versions it is given (or not at all), records
-// every packet the client sends, and sends whatever bytes a test gives it,
-// in pieces of any size. While it lives, the client connects to it.
+// A SimConnect server for the client's tests on loopback TCP: it answers the
+// Open for the protocol versions it is given (or not at all), records every
+// packet the client sends, and sends what a test gives it, in pieces of any
+// size. While it lives, the client connects to it.
 #pragma once
 
-#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <set>
-#include <vector>
 
 #include "games/simconnect/simconnect_client.h"
+#include "link_support.h"
 #include "support.h"
 
 namespace tarvex::testing {
-
-using Bytes = std::vector<std::uint8_t>;
 
 template <class Message>
 Bytes bytesOf(const Message& m) {
@@ -25,24 +22,12 @@ Bytes bytesOf(const Message& m) {
   return b;
 }
 
-inline Bytes recvHeader(std::uint32_t size, std::uint32_t id, std::uint32_t version = 5) {
-  return bytesOf(simconnect::RecvHeader{size, version, id});
-}
-
-// A message of an id the reader does not know, 16 bytes long.
-inline Bytes recvUnknown(std::uint32_t id) {
-  Bytes b(16, 0);
-  const simconnect::RecvHeader header{16, 5, id};
-  std::memcpy(b.data(), &header, sizeof header);
-  return b;
-}
-
+inline Bytes recvHeader(std::uint32_t size, std::uint32_t id) { return bytesOf(simconnect::RecvHeader{size, 5, id}); }
+inline Bytes recvUnknown(std::uint32_t id) { return concat({recvHeader(16, id), Bytes(4, 0)}); }
 inline Bytes recvQuit() { return recvHeader(12, simconnect::kRecvQuit); }
-
 inline Bytes recvEvent(std::uint32_t eventId, std::uint32_t data = 0) {
   return bytesOf(simconnect::RecvEvent{{24, 5, simconnect::kRecvEvent}, simconnect::kUnused, eventId, data});
 }
-
 inline Bytes recvException(std::uint32_t code, std::uint32_t sendId, std::uint32_t index) {
   return bytesOf(simconnect::RecvException{{24, 5, simconnect::kRecvException}, code, sendId, index});
 }
@@ -50,19 +35,12 @@ inline Bytes recvException(std::uint32_t code, std::uint32_t sendId, std::uint32
 // SIMOBJECT_DATA with fifteen doubles and two 64-bit integers.
 inline Bytes recvData(const double (&values)[15], std::int64_t gearOnGround, std::int64_t simOnGround,
                       std::uint32_t requestId = 0) {
-  Bytes b(40 + 136);
   const simconnect::RecvSimObjectData h{{176, 5, simconnect::kRecvSimObjectData}, requestId, 1, 0, 0, 1, 1, 17};
-  std::memcpy(b.data(), &h, sizeof h);
+  Bytes b = concat({bytesOf(h), Bytes(136)});
   std::memcpy(b.data() + 40, values, sizeof values);
-  std::memcpy(b.data() + 40 + 120, &gearOnGround, 8);
-  std::memcpy(b.data() + 40 + 128, &simOnGround, 8);
+  std::memcpy(b.data() + 160, &gearOnGround, 8);
+  std::memcpy(b.data() + 168, &simOnGround, 8);
   return b;
-}
-
-inline Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
 }
 
 class ScriptedSimConnectServer {
@@ -74,10 +52,11 @@ class ScriptedSimConnectServer {
 
   ScriptedSimConnectServer() : ScriptedSimConnectServer(Options{}) {}
   explicit ScriptedSimConnectServer(Options options);
-  ~ScriptedSimConnectServer();
+  ~ScriptedSimConnectServer() { simconnect::setConnector(nullptr); }
 
   // Sends to the connected client in pieces of `piece` bytes (0: at once).
   void send(const Bytes& bytes, std::size_t piece = 0);
+  // Closes the connection once what was sent has gone out.
   void closeClient();
   // Every packet the client sent, whole, in order, over all connections.
   std::vector<Bytes> packets();

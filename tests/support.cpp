@@ -12,9 +12,12 @@ extern char** environ;
 #endif
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <system_error>
 
+#include "common/diagnostic_log.h"
 #include "platform/clock.h"
 
 namespace tarvex::testing {
@@ -37,8 +40,6 @@ void setEnv(const char* name, const std::string& value) { setenv(name, value.c_s
 void unsetEnv(const char* name) { unsetenv(name); }
 #endif
 
-fs::path programFolder() { return programFile().parent_path(); }
-
 TempDir::TempDir() {
   std::random_device random;
   const fs::path base = fs::temp_directory_path();
@@ -59,11 +60,14 @@ TempDir::~TempDir() {
 
 void useTestLogFolder() {
 #ifndef _WIN32
-  // One folder per test program run, left behind for a look after a failure
-  // would be nicer, but /tmp should not fill up: it lives with the process.
-  static TempDir folder;
+  static TempDir folder;  // one per test program run, removed at its end
   setEnv("XDG_STATE_HOME", folder.path().string());
 #endif
+}
+
+std::string logText() {
+  std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // --- child processes ------------------------------------------------------
@@ -294,11 +298,9 @@ UdpSender::UdpSender(std::uint16_t port, std::vector<std::uint8_t> datagram,
   });
 }
 
-UdpSender::~UdpSender() { stop(); }
-
-void UdpSender::stop() {
+UdpSender::~UdpSender() {
   running_ = false;
-  if (thread_.joinable()) thread_.join();
+  thread_.join();
 }
 
 std::uint16_t freeUdpPort() {

@@ -18,9 +18,9 @@
 
 namespace tarvex::testing {
 
-// The folder of the running test program (where tarvex-gamesim lies too).
-std::filesystem::path programFolder();
+// The running test program, and its folder (where tarvex-gamesim lies too).
 std::filesystem::path programFile();
+inline std::filesystem::path programFolder() { return programFile().parent_path(); }
 
 // A fresh empty directory, removed with the object.
 class TempDir {
@@ -39,6 +39,8 @@ void unsetEnv(const char* name);
 // Points the diagnostic log of this test program at a private folder
 // (Linux: XDG_STATE_HOME; Windows keeps %APPDATA% of the Wine prefix).
 void useTestLogFolder();
+// The diagnostic log's whole text.
+std::string logText();
 
 struct ChildOptions {
   std::vector<std::pair<std::string, std::string>> env;
@@ -105,7 +107,6 @@ class UdpSender {
   UdpSender(std::uint16_t port, std::vector<std::uint8_t> datagram,
             std::chrono::milliseconds interval = std::chrono::milliseconds(2));
   ~UdpSender();
-  void stop();
 
  private:
   std::atomic<bool> running_{true};

@@ -94,8 +94,8 @@ TEST(TelemetryExports, EveryUdpGameIsFoundAndFollowed) {
   t::GamePortsLock lock;
   for (const UdpGame& game : games) {
     SCOPED_TRACE(game.mode);
-    std::vector<std::string> args = {game.mode, "--rate", "250", "--lap-seconds", "2", "--flight-seconds", "2",
-                                     "--seconds", "60", "--quiet"};
+    std::vector<std::string> args = {game.mode, "--rate", "250", game.run == Run::lap ? "--lap-seconds" : "--flight-seconds",
+                                     "2", "--seconds", "60", "--quiet"};
     if (game.processName != nullptr) args.insert(args.end(), {"--process-name", game.processName});
     t::Child sim = t::startGamesim(args);
     ASSERT_TRUE(sim.started());

@@ -1,14 +1,11 @@
-// The UDP game readers, flight and racing, on datagrams the games really
-// sent (captures/, and Condor 2 text recorded from the game) and on
-// datagrams built here with hand-computed values: one table for the
-// recordings, one for short, cut and foreign datagrams, one for several
-// datagrams in one call; then the flight readers' own rules.
+// The UDP game readers on datagrams the games really sent (captures/, and
+// Condor 2 text recorded from the game) and on datagrams built here, against
+// values worked out by hand; short, cut and foreign datagrams; several
+// datagrams in one call. (Each reader's own rules: telemetry_reader_rules_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -16,58 +13,13 @@
 
 #include "games/flight_sim_readers.h"
 #include "games/racing_udp_readers.h"
-#include "support.h"
+#include "udp_reader_support.h"
 
 namespace tarvex {
 namespace {
 
+using namespace reader_tests;
 namespace ch = channel;
-using Bytes = std::vector<std::uint8_t>;
-constexpr double kPi = 3.14159265358979;
-constexpr double kG = 9.80665;
-
-double deg(double rad) { return rad / kPi * 180.0; }
-
-Bytes capture(const std::string& name) {
-  std::ifstream in(testing::programFolder() / "captures" / name, std::ios::binary);
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << name;
-  return bytes;
-}
-
-Bytes text(const std::string& t) { return Bytes(t.begin(), t.end()); }
-Bytes cut(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); }
-// `b` with its bytes from `at` on replaced by `with`.
-Bytes patched(Bytes b, std::size_t at, const Bytes& with) {
-  std::copy(with.begin(), with.end(), b.begin() + at);
-  return b;
-}
-Bytes f32(float v) {
-  Bytes b(4);
-  std::memcpy(b.data(), &v, 4);
-  return b;
-}
-
-// A record filled with a marker, to see what a reader leaves alone.
-double kept(int c) { return 1000.0 + c; }
-GameDataRecord markedRecord() {
-  GameDataRecord r;
-  for (int c = 1; c < kChannelCount; ++c) r.channels[c] = kept(c);
-  r.frameIntervalMs = -1.0;
-  return r;
-}
-
-struct Expect {
-  int channel;
-  double value;
-  double tolerance = 1e-3;
-};
-
-void expectChannels(const GameDataRecord& r, const std::vector<Expect>& expected) {
-  for (const Expect& e : expected) {
-    EXPECT_NEAR(r.channels[e.channel], e.value, e.tolerance) << "channel \"" << channelName(e.channel - 1) << "\"";
-  }
-}
 
 // Every UDP reader behind one call.
 enum class Game { xplane, dcs, condor, dirt, f1, wrc, beamng, lfs };
@@ -93,52 +45,16 @@ AnyReader reader(Game g) {
   return {};
 }
 
-// X-Plane's records: a group index and eight floats each.
-struct XRecord {
-  std::uint32_t group;
-  float values[8];
-};
-Bytes xplane(const std::vector<XRecord>& records) {
-  Bytes d = text("DATA*");
-  for (const XRecord& r : records) {
-    for (int i = 0; i < 4; ++i) d.push_back(static_cast<std::uint8_t>(r.group >> (8 * i)));
-    for (float v : r.values) {
-      const Bytes b = f32(v);
-      d.insert(d.end(), b.begin(), b.end());
-    }
-  }
-  return d;
-}
-
-// A datagram recorded from Condor 2 (LF line ends as printed; Condor itself
-// sends CR LF, made from them below).
-const char* const kCondorPlain =
-    "time=17.0123384582337\nairspeed=30.9783802032471\naltitude=797.574401855469\n"
-    "vario=-1.06086719036102\nevario=-1.06253170967102\nnettovario=-0.336621403694153\n"
-    "integrator=-1.07146024703979\ncompass=149.594223022461\nslipball=-0.000419455405790359\n"
-    "turnrate=-0.0704940482974052\nyawstringangle=-0.00415756786242127\nradiofrequency=123.5\n"
-    "yaw=2.61091184616089\npitch=0.085761547088623\nbank=-0.07082399725914\n"
-    "quaternionx=0.0547523014247417\nquaterniony=-0.00940066296607256\nquaternionz=0.867230594158173\n"
-    "quaternionw=0.494839400053024\nax=1.42042005062103\nay=0.608248353004456\naz=3.65034604072571\n"
-    "vx=-12.5160303115845\nvy=-27.1460018157959\nvz=2.45487499237061\n"
-    "rollrate=-0.0281974282115698\npitchrate=-0.0304326992481947\nyawrate=0.0169996526092291\n"
-    "gforce=1.38097426699328\n";
-
-std::string crlf(const std::string& lf) {
-  std::string out;
-  for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 class TelemetryReaders : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testing::useTestLogFolder(); }
 };
 
 // What each reader makes of recorded datagrams, against the values the
-// recordings' notes give (captures/README.md) or computed from the
-// recorded numbers by hand. The loads are gravity's share of the car's or
-// glider's tilt plus the accelerations the game sends.
+// recordings' notes give (captures/README.md) or worked out by hand from the
+// recorded numbers. The loads are gravity's share of the tilt plus the
+// accelerations. (Every channel's sign and size on built datagrams:
+// sign_convention_tests.)
 TEST_F(TelemetryReaders, RecordedDatagrams) {
   const Bytes motion1 = capture("f1-2023-motion-1.bin");
   const std::size_t index = 27;  // the player's car index in the F1 header
@@ -173,6 +89,7 @@ TEST_F(TelemetryReaders, RecordedDatagrams) {
     Game game;
     Bytes bytes;
     std::vector<Expect> expected;
+    double gameTimeS = std::nan("");  // checked where given
   };
   const std::vector<Case> cases = {
       {"Condor 2, LF", Game::condor, text(kCondorPlain), condorPlain},
@@ -207,6 +124,8 @@ TEST_F(TelemetryReaders, RecordedDatagrams) {
         {ch::vertica_accel_g, 9.725, 0.01}}},
       {"LFS, Opts 1ff, 280 bytes", Game::lfs, capture("lfs-outsim2-opts1ff.bin"), lfs},
       {"LFS, Opts ff, 272 bytes", Game::lfs, cut(capture("lfs-outsim2-opts1ff.bin"), 272), lfs},
+      // The custom packet has no game time.
+      {"DiRT Rally 2.0 custom packet", Game::dirt, Bytes(96, 0), {}, 0.0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -215,6 +134,12 @@ TEST_F(TelemetryReaders, RecordedDatagrams) {
     ASSERT_EQ(r.consume(k.bytes.data(), static_cast<int>(k.bytes.size()), record), 1);
     expectChannels(record, k.expected);
     EXPECT_EQ(r.game().groundContact, 0);
+    if (!std::isnan(k.gameTimeS)) {
+      EXPECT_EQ(record.gameTimeS, k.gameTimeS);
+    }
+    if (k.game == Game::lfs) {  // the packet kept as it came
+      EXPECT_EQ(std::memcmp(static_cast<LfsReader&>(*r.racing).lastPacket, k.bytes.data(), k.bytes.size()), 0);
+    }
   }
 }
 
@@ -229,9 +154,7 @@ TEST_F(TelemetryReaders, ShortCutAndForeignDatagrams) {
   const Bytes motion = capture("f1-2023-motion-1.bin"), motionEx = capture("f1-2023-motionex-1.bin");
   const Bytes lfs = capture("lfs-outsim2-opts1ff.bin");
   const Bytes dirt = cut(capture("dirt-rally-2-extradata3-200.bin"), 264);
-  Bytes bng(88, 0);
-  std::memcpy(bng.data(), "BNG1", 4);
-  const Bytes wrc(121, 0);
+  const Bytes bng = floats(88, "BNG1", 0, {}), wrc(121, 0);
   const std::vector<Expect> anglesKept = {{ch::yaw_position, kept(ch::yaw_position)},
                                           {ch::pitch_position, kept(ch::pitch_position)},
                                           {ch::roll_position, kept(ch::roll_position)}};
@@ -335,9 +258,7 @@ class Datagrams final : public DatagramFeed {
 // kMaxDatagramsPerCall. BeamNG trusts nothing after a foreign datagram.
 TEST_F(TelemetryReaders, SeveralDatagramsInOneCall) {
   const Bytes motion1 = capture("f1-2023-motion-1.bin"), lfs = capture("lfs-outsim2-opts1ff.bin");
-  Bytes bng(88, 0);
-  std::memcpy(bng.data(), "BNG1", 4);
-  bng = patched(bng, 52, f32(0.1f));  // roll
+  const Bytes bng = floats(88, "BNG1", 52, {0.1});  // the roll
   const Bytes foreign = patched(bng, 3, {'2'});
   struct Case {
     const char* what;
@@ -350,7 +271,8 @@ TEST_F(TelemetryReaders, SeveralDatagramsInOneCall) {
        {{ch::yaw_position, 23.105}, {ch::pitch_speed, -1.255}}},
       {"F1: the newer motion packet", Game::f1, {motion1, capture("f1-2023-motion-2.bin")},
        {{ch::yaw_position, deg(-0.461815)}}},
-      {"BeamNG: a foreign datagram first", Game::beamng, {foreign, bng}, {{ch::roll_position, kept(ch::roll_position)}}},
+      {"BeamNG: a foreign datagram first", Game::beamng, {foreign, bng},
+       {{ch::roll_position, kept(ch::roll_position)}}},
       {"BeamNG: a foreign datagram after", Game::beamng, {bng, foreign}, {{ch::roll_position, deg(0.1f)}}},
       {"LFS: a short datagram, then a packet", Game::lfs, {cut(lfs, 100), lfs}, {{ch::roll_position, 0.059}}},
   };
@@ -368,185 +290,6 @@ TEST_F(TelemetryReaders, SeveralDatagramsInOneCall) {
     EXPECT_EQ(reader(g).racing->readFrom(flood, record), 1);
     EXPECT_EQ(flood.taken(), static_cast<std::size_t>(UdpRacingReader::kMaxDatagramsPerCall));
   }
-}
-
-// --- X-Plane ------------------------------------------------------------------
-
-TEST_F(TelemetryReaders, XPlaneRecordsToChannels) {
-  constexpr int untouched = -1;  // the ground contact stays as it was
-  struct Case {
-    const char* what;
-    std::vector<XRecord> records;
-    std::vector<Expect> expected;
-    int contact;
-  };
-  const std::vector<Case> cases = {
-      {"group 3: speed", {{3, {1, 2, 3, 4, 5, 6, 7, 88.5f}}}, {{ch::speed, 88.5}, {ch::rpm, kept(ch::rpm)}}, untouched},
-      {"group 17: angles, the heading turned clockwise", {{17, {4.5f, -12.25f, 270.0f, 9, 9, 9, 9, 9}}},
-       {{ch::pitch_position, 4.5}, {ch::roll_position, -12.25}, {ch::yaw_position, -270.0}}, untouched},
-      {"group 127 after 17 wins", {{17, {1, 2, 3, 0, 0, 0, 0, 0}}, {127, {4, 5, 6, 0, 0, 0, 0, 0}}},
-       {{ch::pitch_position, 4}, {ch::roll_position, 5}, {ch::yaw_position, -6}}, untouched},
-      {"group 17 after 127 wins", {{127, {4, 5, 6, 0, 0, 0, 0, 0}}, {17, {1, 2, 3, 0, 0, 0, 0, 0}}},
-       {{ch::pitch_position, 1}}, untouched},
-      {"only the lowest byte of the index counts", {{0x12345600u | 3u, {0, 0, 0, 0, 0, 0, 0, 77}}},
-       {{ch::speed, 77}}, untouched},
-      // Loads with gravity in them, on the level: the accelerations are
-      // what is left of them.
-      {"group 135: loads and rates", {{17, {0, 0, 0, 0, 0, 0, 0, 0}}, {135, {0.75f, 98.0f, -1.25f, 3, -4, 5, 9, 9}}},
-       {{ch::lateral_accel_g, 0.75}, {ch::longitu_accel_g, 1.25}, {ch::vertica_accel_g, 9.8},
-        {ch::roll_speed, 3}, {ch::pitch_speed, -4}, {ch::yaw_speed, -5}, {ch::lateral_accel, 0.75},
-        {ch::longitu_accel, 1.25}, {ch::vertica_accel, 9.8 - kG, 1e-6}}, untouched},
-      // Ground contact needs all three gear values above 0.
-      {"group 66: the gear", {{66, {1.5f, 2.5f, 3.5f, 0, 0, 0, 0, 0}}},
-       {{ch::fr_lft_susp_pos, 1.5}, {ch::fr_rgt_susp_pos, 1.5}, {ch::re_rgt_susp_pos, 2.5},
-        {ch::re_lft_susp_pos, 3.5}}, 1},
-      {"gear barely on the ground", {{66, {0.01f, 0.01f, 0.01f, 0, 0, 0, 0, 0}}}, {}, 1},
-      {"front wheel off", {{66, {0, 1, 1, 0, 0, 0, 0, 0}}}, {}, 0},
-      {"front wheel below", {{66, {-1, 1, 1, 0, 0, 0, 0, 0}}}, {}, 0},
-      {"rear right off", {{66, {1, 0, 1, 0, 0, 0, 0, 0}}}, {}, 0},
-      {"rear left off", {{66, {1, 1, 0, 0, 0, 0, 0, 0}}}, {}, 0},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.what);
-    XPlaneReader reader;
-    reader.groundContact = untouched;
-    GameDataRecord r = markedRecord();
-    const Bytes d = xplane(k.records);
-    ASSERT_EQ(reader.consume(d.data(), static_cast<int>(d.size()), r), 1);
-    expectChannels(r, k.expected);
-    EXPECT_EQ(reader.groundContact, k.contact);
-    EXPECT_GE(r.frameIntervalMs, 0.0);
-  }
-}
-
-// --- DCS ----------------------------------------------------------------------
-
-std::string dcsLine(const std::vector<double>& fields, const char* end = "\n") {
-  std::string line;
-  char number[64];
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    std::snprintf(number, sizeof number, "%.6f", fields[i]);
-    line += (i > 0 ? " " : "") + std::string(number);
-  }
-  return line + end;
-}
-
-std::vector<double> numbered() {
-  std::vector<double> f;
-  for (int i = 1; i <= 25; ++i) f.push_back(i * 0.125);
-  return f;
-}
-
-int consumeText(UdpFlightReader& reader, const std::string& t, GameDataRecord& r) {
-  return reader.consume(reinterpret_cast<const std::uint8_t*>(t.data()), static_cast<int>(t.size()), r);
-}
-
-TEST_F(TelemetryReaders, DcsFieldsGoToTheirChannels) {
-  DcsReader reader;
-  GameDataRecord r = markedRecord();
-  std::vector<double> f = numbered();
-  f[24] = 12.5;
-  ASSERT_EQ(consumeText(reader, dcsLine(f), r), 1);
-  expectChannels(r, {{ch::longitu_accel_g, 0.125 * kG}, {ch::lateral_accel_g, 0.25 * kG},
-                     {ch::vertica_accel_g, 0.375 * kG}, {ch::lateral_speed, 0.5}, {ch::longitu_speed, 0.625},
-                     {ch::vertica_speed, 0.75}, {ch::yaw_speed, deg(0.875)}, {ch::roll_speed, deg(1.0)},
-                     {ch::pitch_speed, deg(1.125)}, {ch::yaw_position, deg(1.25)}, {ch::roll_position, deg(1.375)},
-                     {ch::pitch_position, deg(1.5)}, {ch::fr_lft_susp_pos, 1.75}, {ch::re_lft_susp_pos, 2.0},
-                     {ch::fr_rgt_susp_pos, kept(ch::fr_rgt_susp_pos)}});
-  EXPECT_DOUBLE_EQ(r.gameTimeS, 12.5);
-  EXPECT_EQ(reader.groundContact, 0);
-  // The game step from the model time (field 25).
-  f[24] = 12.52;
-  ASSERT_EQ(consumeText(reader, dcsLine(f), r), 1);
-  EXPECT_NEAR(r.gameStepMs, 20.0, 1e-9);
-  // The text ends at the first NUL: the last field is then not ended.
-  ASSERT_EQ(consumeText(reader, dcsLine(f, "") + std::string("\0\n", 2), r), 1);
-  EXPECT_DOUBLE_EQ(r.gameTimeS, 0.0);
-  EXPECT_DOUBLE_EQ(r.channels[ch::re_lft_susp_pos], 2.0);
-}
-
-TEST_F(TelemetryReaders, DcsFieldRules) {
-  const std::string good = dcsLine(numbered());
-  const std::vector<double> all = numbered();
-  auto with = [&all](int field, double value) {
-    std::vector<double> f = all;
-    f[field] = value;
-    return f;
-  };
-  // The first three fields, then `word` in place of the fourth.
-  const std::string rest = good.substr(dcsLine({0.125, 0.25, 0.375, 0.5}, " ").size());
-  auto fourth = [&rest](const std::string& word) { return dcsLine({0.125, 0.25, 0.375}, " ") + word + " " + rest; };
-  struct Case {
-    const char* what;
-    std::string text;
-    std::vector<double> expected;
-  };
-  const std::vector<Case> cases = {
-      {"a whole line", good, all},
-      // A short field is no field: the text does not move on, every later
-      // field reads the same place and is short too.
-      {"first field 0.0", "0.0 " + good, std::vector<double>(25, 0.0)},
-      {"last field not ended", dcsLine(all, ""), with(24, 0.0)},
-      {"last field ended by a letter", dcsLine(all, "x"), all},
-      // Six or more characters that are no number: 0, and the line goes on.
-      {"a word", fourth("abcdefgh"), with(3, 0.0)},
-      {"a number followed by letters", fourth("12.5xyz"), with(3, 12.5)},
-      {"a number no double holds", fourth("1e999999"), with(3, 0.0)},
-      {"nan and inf", fourth("nan000"), with(3, 0.0)},
-      {"only spaces", std::string(80, ' '), std::vector<double>(25, 0.0)},
-      {"no spaces at all", std::string(80, 'x'), std::vector<double>(25, 0.0)},
-  };
-  for (const Case& k : cases) {
-    const auto fields = DcsReader::parseFields(k.text);
-    for (int i = 0; i < 25; ++i) EXPECT_DOUBLE_EQ(fields[i], k.expected[i]) << k.what << ", field " << i + 1;
-  }
-}
-
-// --- Condor 2 -----------------------------------------------------------------
-
-TEST_F(TelemetryReaders, CondorKeepsValuesAcrossDatagramsAndKeysAreExact) {
-  Condor2Reader reader;
-  GameDataRecord r;
-  ASSERT_EQ(consumeText(reader, crlf(kCondorPlain), r), 1);
-  // A single line (made long enough to count as a datagram with NULs).
-  std::string one = "yaw=3.14159265\r\n";
-  one.resize(48, '\0');
-  ASSERT_EQ(consumeText(reader, one, r), 1);
-  EXPECT_NEAR(r.channels[ch::yaw_position], 0.0, 1e-5);
-  EXPECT_NEAR(r.channels[ch::longitu_speed], -27.1460018157959, 1e-5);  // from the first datagram
-  const std::string keys =
-      "Pitch=1.0\r\npitch =2.0\r\n pitch=3.0\r\nMC=4.5\r\nmc=2.5\r\nflaps=3.9\r\n"
-      "hudmessages=THERMAL AHEAD\r\nnothing here\r\n=5\r\nwater=7e1\r\n";
-  ASSERT_EQ(consumeText(reader, keys, r), 1);
-  EXPECT_FLOAT_EQ(reader.condor.get("pitch"), 0.085761547088623f);  // from the first datagram
-  EXPECT_FLOAT_EQ(reader.condor.mc, 2.5f);
-  EXPECT_EQ(reader.condor.flaps, 3);
-  EXPECT_EQ(reader.condor.hudmessages, "THERMAL AHEAD");
-  EXPECT_FLOAT_EQ(reader.condor.water, 70.0f);
-  EXPECT_FALSE(reader.condor.set("Pitch", "1.0")) << "a key Condor does not have";
-  EXPECT_TRUE(reader.condor.set("hudmessages", ""));
-}
-
-TEST_F(TelemetryReaders, CondorValuesThatAreNoNumbersReadZero) {
-  struct Case {
-    const char* value;
-    float expected;
-  };
-  const Case cases[] = {{"abc", 0}, {"", 0}, {"1.5abc", 1.5f}, {"+2.25", 2.25f}, {"+-2", 0}, {"-0.5", -0.5f},
-                        {"1e99", 0}, {"nan", 0}, {"inf", 0}, {"  4", 4}, {"5.21215806656983E-5", 5.21215806656983E-5f}};
-  for (const Case& k : cases) {
-    CondorValues v;
-    v.values.fill(9.0f);
-    ASSERT_TRUE(v.set("time", k.value));  // the first of Condor's keys
-    EXPECT_FLOAT_EQ(v.get("time"), k.expected) << k.value;
-  }
-  CondorValues v;
-  v.set("flaps", "1e30");
-  EXPECT_EQ(v.flaps, 2147483647);
-  v.set("flaps", "-1e30");
-  EXPECT_EQ(v.flaps, -2147483647 - 1);
-  v.set("flaps", "-7.9");
-  EXPECT_EQ(v.flaps, -7);
 }
 
 }  // namespace
