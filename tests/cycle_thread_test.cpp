@@ -6,15 +6,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
 
-#include "common/diagnostic_log.h"
 #include "device/device_link.h"
 #include "device/link_loop.h"
 #include "engine/engine.h"
@@ -233,8 +230,7 @@ TEST(HostThreads, ALinkLoopThatThrowsEndsWhileTheCycleGoesOn) {
   EXPECT_EQ(link.serialAssembly.data.capacity(), 0u);
   const std::uint8_t message[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
   EXPECT_EQ(link.sendMessage(message, sizeof message), -1);
-  std::ifstream logFile(DiagnosticLog::filePath());
-  const std::string log{std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>()};
+  const std::string log = testing::logText();
   EXPECT_NE(log.find("Link loop: ended by an unexpected error (not a serial failure)"), std::string::npos) << log;
   const int reads = game->reads;
   EXPECT_TRUE(waitUntil([&] { return game->reads >= reads + 20; })) << "the cycle goes on";
