@@ -101,7 +101,9 @@ class CountingClock final : public Clock {
 };
 
 // The start call selects precise pacing before the thread exists, so a
-// host's setTimerPrecision(0) right after it holds.
+// host's setTimerPrecision(0) right after it holds. (The cycle may pace a
+// lap or two precisely before the setting: a busy machine can hold the host
+// thread up that long. None follows it.)
 TEST(CycleStart, ASettingMadeRightAfterTheStartHolds) {
   CountingClock clock;
   Engine engine(clock, false, L"Local\\motionRigPose.thread-test.precision");
@@ -112,8 +114,10 @@ TEST(CycleStart, ASettingMadeRightAfterTheStartHolds) {
   engine.startCycleThread();
   engine.setTimerPrecision(0);
   ASSERT_TRUE(waitUntil([&] { return game->reads >= 20; }));
+  const int beforeTheSetting = clock.preciseWaits;
+  ASSERT_TRUE(waitUntil([&] { return game->reads >= 40; }));
   engine.stopCycleThread();
-  EXPECT_EQ(clock.preciseWaits, 0) << "coarse pacing never waits to the microsecond";
+  EXPECT_EQ(clock.preciseWaits, beforeTheSetting) << "coarse pacing never waits to the microsecond";
 }
 
 #if defined(__linux__)
