@@ -30,7 +30,7 @@ run(2 "--port: 70000 is out of range; accepted 1..65535" ${GAMESIM} xplane --por
 if(EMULATOR)
   return()
 endif()
-foreach(command formula link demo)
+foreach(command formula link demo histogram)
   run(0 "Usage: tarvexctl ${command} .*--help" ${TARVEXCTL} ${command} --help)
 endforeach()
 run(2 "--seconds: 'x' is not a number" ${TARVEXCTL} demo --seconds x)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 
 #include "common/clock.h"
 #include "games/game_sources.h"
@@ -32,29 +33,47 @@ class ManualClock final : public Clock {
     sleptNs += d.count();
     now += d.count() * kFrequency / 1'000'000'000;
   }
+  // The counter moves to the deadline and `wakeLateTicks` beyond it, as a
+  // late wake-up would.
+  void sleepUntil(std::int64_t deadline) noexcept override {
+    ++sleeps;
+    if (now < deadline) now = deadline;
+    now += wakeLateTicks;
+  }
+  // A raised signal ends the wait at once; otherwise as sleepUntil.
+  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
+    if (signal.take()) return true;
+    sleepUntil(deadline);
+    return false;
+  }
   void advanceUs(double us) { now += static_cast<std::int64_t>(us * kTicksPerUs); }
 
   std::int64_t now = 1'000'000;
   std::int64_t readStep = 0;
+  std::int64_t wakeLateTicks = 0;
   int reads = 0;
   int sleeps = 0;
   std::int64_t sleptNs = 0;
 };
 
 // A game that is found when `running`, and that produces a new frame on
-// each read while `sending`, with the channel values `onRead` writes.
+// each read while `sending`, with the channel values `onRead` writes. Each
+// step throws while its `throwOn...` flag is set.
 class FakeGame final : public GameReader {
  public:
   bool detect() override {
     ++detects;
+    if (throwOnDetect) throw std::runtime_error("fake game: detect failed");
     return running;
   }
   bool open() override {
     ++opens;
+    if (throwOnOpen) throw std::runtime_error("fake game: open failed");
     return opens > failOpens;
   }
   int read(GameDataRecord& record) override {
     ++reads;
+    if (throwOnRead) throw std::runtime_error("fake game: read failed");
     if (!sending) return 0;
     if (onRead) onRead(record, reads);
     return 1;
@@ -65,6 +84,7 @@ class FakeGame final : public GameReader {
   std::atomic<bool> running{true};
   std::atomic<bool> sending{true};
   int failOpens = 0;  // the first n opens fail
+  std::atomic<bool> throwOnDetect{false}, throwOnOpen{false}, throwOnRead{false};
   std::function<void(GameDataRecord&, int)> onRead;
   std::atomic<int> detects{0}, opens{0}, reads{0}, closes{0};
 };

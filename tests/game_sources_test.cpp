@@ -5,6 +5,7 @@
 
 #include "fakes.h"
 #include "games/game_sources.h"
+#include "platform/clock.h"
 
 namespace tarvex {
 namespace {
@@ -42,6 +43,27 @@ TEST(GameSources, EveryNameFitsTheCallersBuffer) {
   std::size_t longest = 0;
   for (GameId id : kGamePriority) longest = std::max(longest, std::strlen(gameDisplayName(id)));
   EXPECT_EQ(longest + 1, static_cast<std::size_t>(kGameNameCapacity));
+}
+
+// A reader built long before its game starts (the counter itself has run
+// since the machine started) reports its first frame interval from the open.
+TEST(GameSources, TheFirstFrameIntervalCountsFromTheOpen) {
+  GameSources sources;
+  auto g = std::make_unique<FakeGame>();
+  FakeGame* game = g.get();
+  game->onRead = [game](GameDataRecord& r, int) {  // as the readers lap their frames
+    game->stopwatch.lap();
+    r.frameIntervalMs = game->stopwatch.lastLapMs();
+  };
+  sources.installReader(GameId::XPlane, std::move(g));
+  ASSERT_TRUE(sources.detectGame());
+  const std::int64_t beforeOpen = platform::counterNow();
+  ASSERT_TRUE(sources.openSource());
+  ASSERT_EQ(sources.readFrame(), 1);
+  const double sinceOpenMs =
+      static_cast<double>(platform::counterNow() - beforeOpen) * 1000.0 / static_cast<double>(platform::counterFrequency());
+  EXPECT_GE(sources.record.frameIntervalMs, 0.0);
+  EXPECT_LE(sources.record.frameIntervalMs, sinceOpenMs);
 }
 
 TEST(GameSources, DetectionFlagsTheFirstGameFoundAndClearsTheOthers) {

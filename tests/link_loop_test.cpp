@@ -148,6 +148,21 @@ TEST_F(LinkPass, WhatFollowsAPass) {
   }
 }
 
+// The engine's output frame is queued once per cycle at a time of its own;
+// waiting for the link's next cycle would add up to a whole cycle to every
+// frame. A message queued while the loop waits is written at once, before
+// its next pass.
+TEST_F(LinkPass, AMessageQueuedWhileTheLoopWaitsGoesOutAtOnce) {
+  ASSERT_EQ(linkPass(link), LinkPassEnd::cycled);
+  ASSERT_EQ(send({0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D}), 1);
+  const std::int64_t lapStart = link.linkStopwatch.startTicks;
+  paceLinkLoop(link, LinkPassEnd::cycled);
+  EXPECT_EQ(device.read(7), withCrc({0xFC, 0xFC, 1, 2, 3}));
+  EXPECT_TRUE(link.serialSendQueue.empty());
+  EXPECT_NE(link.linkStopwatch.startTicks, lapStart) << "and the cycle still ends";
+  EXPECT_GE(link.linkStopwatch.lastLapMs(), 2.0);
+}
+
 TEST_F(LinkPass, APortIsOpenedExclusivelyOrSaysWhyNot) {
   DeviceLink other{clock};
   ::testing::internal::CaptureStdout();

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "device/device_link.h"
 #include "device/port_enumeration.h"
@@ -207,6 +208,37 @@ TEST(LinkPorts, SharedSections) {
     platform::closeSharedSection(*section);
   }
   EXPECT_FALSE(platform::openSharedSection(name.c_str(), 4096).valid());
+}
+
+// Short messages live in the queue's own slots, long ones in storage of
+// their own: each comes out as it went in, in order. The caps stay what
+// hosts see; only the uncapped reassembled messages can outgrow the slots,
+// and then the queue grows.
+TEST(MessageQueue, MessagesOfEverySizeComeOutInOrderAndAnUncappedQueueGrows) {
+  const std::size_t inline_ = MessageQueue::kInlineBytes;
+  const std::size_t sizes[] = {0, 1, 36, inline_, inline_ + 1, 4096, 70000};
+  MessageQueue queue;
+  std::vector<Bytes> sent;
+  for (std::size_t size : sizes) {
+    sent.push_back(testing::pattern(size, static_cast<std::uint8_t>(size)));
+    ASSERT_TRUE(queue.pushBelow(kQueueCap, sent.back().data(), size));
+    sent.push_back(testing::pattern(size, static_cast<std::uint8_t>(size + 7)));
+    ASSERT_TRUE(queue.pushBelow(kQueueCap, Bytes(sent.back())));
+  }
+  const std::size_t many = 3 * MessageQueue::kInitialSlots;
+  while (sent.size() < many) {
+    sent.push_back(testing::pattern(sent.size() % 3 == 0 ? 200 : 20, static_cast<std::uint8_t>(sent.size())));
+    queue.pushUnlimited(Bytes(sent.back()));
+  }
+  EXPECT_FALSE(queue.pushBelow(many, Message{1, 2})) << "capped at what it holds";
+  Message out = testing::pattern(300, 1);  // storage of its own, reused or replaced
+  for (const Bytes& expected : sent) {
+    ASSERT_TRUE(queue.copyFront(out));
+    ASSERT_EQ(out, expected) << expected.size();
+    ASSERT_TRUE(queue.pop(out));
+    ASSERT_EQ(out, expected) << expected.size();
+  }
+  EXPECT_FALSE(queue.pop(out));
 }
 
 // The engine hands each active cycle's output frame to the library's link.

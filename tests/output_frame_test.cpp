@@ -4,10 +4,39 @@
 #include <cstring>
 #include <limits>
 
+#include "common/float_range.h"
 #include "engine/output_frame.h"
 
 namespace tarvex {
 namespace {
+
+constexpr double kFloatMax = std::numeric_limits<float>::max();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Beyond the float range a value becomes infinity of its sign, as the
+// processor's conversion gives it, not whatever an undefined conversion does.
+TEST(FloatNarrowing, BeyondTheRangeIsInfinityNaNStaysNaN) {
+  struct Case {
+    double value;
+    float expected;
+  };
+  const Case cases[] = {
+      {1.5, 1.5f},
+      {kFloatMax, std::numeric_limits<float>::max()},
+      {kFloatMax + 0x1p102, std::numeric_limits<float>::max()},  // still nearer the largest float
+      {kFloatMax + 0x1p103, kInf},                                // halfway: to even, infinity
+      {1e39, kInf},
+      {std::numeric_limits<double>::infinity(), kInf},
+      {-std::numeric_limits<double>::infinity(), -kInf},
+      {1e-50, 0.0f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(toFloat(c.value), c.expected);
+    EXPECT_EQ(toFloat(-c.value), -c.expected);
+  }
+  EXPECT_TRUE(std::isnan(toFloat(std::numeric_limits<double>::quiet_NaN())));
+}
 
 float floatAt(const OutputFrame& f, std::size_t offset) {
   std::uint32_t bits = f[offset] | f[offset + 1] << 8 | f[offset + 2] << 16 |
@@ -29,6 +58,8 @@ TEST(OutputFrame, DegreesOfFreedomAreClampedToTheRigLimits) {
       {1.5, 2.0, 1.0, 2.0f},   // lower above upper: the lower below it
       {2.5, 2.0, 1.0, 1.0f},   // and the upper from it on
       {0.1, -1.0, 1.0, 0.1f},  // single precision
+      {1e39, -1.0, 1e300, kInf},  // beyond the float range: infinities
+      {5.0, -1e300, -1e300, -kInf},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -48,6 +79,7 @@ TEST(OutputFrame, BeltAndWindLevels) {
       {std::numeric_limits<double>::infinity(), 0xFFFFFFFFu},
       {-std::numeric_limits<double>::infinity(), 0u},
       {std::numeric_limits<double>::quiet_NaN(), 0u},
+      {1e39, 0xFFFFFFFFu},
   };
   for (auto [value, expected] : cases) EXPECT_EQ(levelToUint32(value), expected) << value;
 }

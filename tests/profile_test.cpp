@@ -1,5 +1,6 @@
-// A profile's slots on their own: switched off until a formula comes, and
-// chains replaced by a host thread while the cycle evaluates them.
+// A profile's slots on their own: switched off until a formula comes,
+// chains replaced by a host thread while the cycle evaluates them, and
+// replaced chains freed by the host, never by the cycle.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +11,39 @@
 
 namespace tarvex {
 namespace {
+
+// Freeing a chain (a deep one takes a while) is for the host that replaced
+// it: the cycle may still hold the old chain when the new one comes, but
+// letting go of it must not free it.
+TEST(Profile, AReplacedChainIsFreedByTheHostsNextStoreNeverByTheCycle) {
+  struct Case {
+    const char* what;
+    bool cycleHoldsIt;
+    int freedByTheStore;         // when the new chain comes
+    int freedWhenTheCycleLetsGo;
+    int freedByTheNextStore;
+  };
+  const Case cases[] = {
+      {"the cycle holds the old chain", true, 0, 0, 1},
+      {"nobody holds it", false, 1, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int freed = 0;
+    ChainSlot slot;
+    slot.store(std::shared_ptr<FilterSys>(new FilterSys, [&freed](FilterSys* s) {
+      ++freed;
+      delete s;
+    }));
+    std::shared_ptr<FilterSys> cycleCopy = c.cycleHoldsIt ? slot.load() : nullptr;
+    slot.store(parseFilterString("VALUE"));
+    EXPECT_EQ(freed, c.freedByTheStore);
+    cycleCopy.reset();  // the cycle's evaluation ends
+    EXPECT_EQ(freed, c.freedWhenTheCycleLetsGo);
+    slot.store(parseFilterString("VALUE"));
+    EXPECT_EQ(freed, c.freedByTheNextStore);
+  }
+}
 
 TEST(Profile, EverySlotStartsSwitchedOff) {
   MotionProfile profile("test");

@@ -32,9 +32,9 @@ TEST(Stopwatch, LapMeasuresTheLapAndKeepsARunningMeanOver200Laps) {
   EXPECT_DOUBLE_EQ(sw.meanLapTicks, 100.0 + (30'000.0 - 100.0) / 200);
 }
 
-// Precise pacing from a given point in the lap: how long it sleeps and where
-// the lap ends.
-TEST(Stopwatch, WaitCyclePacesTheLapTo2000Microseconds) {
+// The earlier precise pacing, kept to compare with: from a given point in
+// the lap, how long it sleeps and where the lap ends.
+TEST(Stopwatch, WaitCycleBusyPacesTheLapTo2000Microseconds) {
   struct Case {
     double elapsedUs;
     int sleeps;
@@ -57,11 +57,85 @@ TEST(Stopwatch, WaitCyclePacesTheLapTo2000Microseconds) {
     sw.lap();
     clock.advanceUs(c.elapsedUs);
     clock.readStep = 1;  // each counter read takes 0.1 us
+    sw.waitCycleBusy();
+    EXPECT_EQ(clock.sleeps, c.sleeps);
+    const double lapUs = sw.lastLapTicks / kTicksPerUs;
+    EXPECT_GE(lapUs, c.lapUsAtLeast);
+    EXPECT_LE(lapUs, c.lapUsAtMost);
+  }
+}
+
+// Precise pacing from a given point in the lap and with a given lateness of
+// the wake-up: whether it sleeps, where the lap ends, where the spin margin
+// goes (from its start of 100 us; the sleep ends 1900 us into the lap).
+TEST(Stopwatch, WaitCycleSleepsToTheMarginSpinsToThe2000thMicrosecondAndFollowsLateWakeUps) {
+  enum Margin { down, same, up };
+  struct Case {
+    double elapsedUs, lateUs;
+    int sleeps;
+    double lapUsAtLeast, lapUsAtMost;
+    Margin margin;
+  };
+  const Case cases[] = {
+      {0.0, 0.0, 1, 2000.0, 2000.5, down},     // a whole lap to sleep
+      {1060.0, 0.0, 1, 2000.0, 2000.5, down},  // after the cycle's trailing 1 ms
+      {1899.0, 0.0, 1, 2000.0, 2000.5, down},
+      {1900.0, 0.0, 0, 2000.0, 2000.5, same},  // inside the margin: only the spin
+      {2000.0, 0.0, 0, 2000.0, 2000.5, same},  // exactly 2000: waits until it is exceeded
+      {2600.0, 0.0, 0, 2600.0, 2600.5, same},  // late: laps at once
+      {1060.0, 94.0, 1, 2000.0, 2000.5, down},  // woke late, but well inside the margin
+      {1060.0, 96.0, 1, 2000.0, 2000.5, up},    // too close to it
+      {1060.0, 300.0, 1, 2200.0, 2200.5, up},   // past the end of the lap
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.elapsedUs << " us in, " << c.lateUs << " us late");
+    ManualClock clock;
+    Stopwatch sw(clock);
+    sw.lap();
+    clock.advanceUs(c.elapsedUs);
+    clock.readStep = 1;  // each counter read takes 0.1 us
+    clock.wakeLateTicks = static_cast<std::int64_t>(c.lateUs * kTicksPerUs);
     sw.waitCycle();
     EXPECT_EQ(clock.sleeps, c.sleeps);
     const double lapUs = sw.lastLapTicks / kTicksPerUs;
     EXPECT_GE(lapUs, c.lapUsAtLeast);
     EXPECT_LE(lapUs, c.lapUsAtMost);
+    const double start = Stopwatch::kStartMarginUs;
+    switch (c.margin) {
+      case down: EXPECT_LT(sw.spinMarginUs, start); break;
+      case same: EXPECT_EQ(sw.spinMarginUs, start); break;
+      case up: EXPECT_GT(sw.spinMarginUs, start); break;
+    }
+  }
+}
+
+// The margin settles where about one wake-up in 200 comes within it, and
+// stays within its bounds however early or late the wake-ups come.
+TEST(Stopwatch, TheSpinMarginStaysWithinItsBounds) {
+  struct Case {
+    double lateUs;      // every wake-up this late ...
+    int everyNth;       // ... on every nth lap, the others on time
+    double marginAtLeast, marginAtMost;
+  };
+  const Case cases[] = {
+      {0.0, 1, Stopwatch::kMinMarginUs, Stopwatch::kMinMarginUs},
+      {5000.0, 1, Stopwatch::kMaxMarginUs, Stopwatch::kMaxMarginUs},
+      {300.0, 1000, Stopwatch::kMinMarginUs, 60.0},   // a rare late one costs little
+      {50.0, 10, 50.0 - Stopwatch::kMarginGuardUs, 110.0},  // a common one is covered
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.lateUs << " us late on every " << c.everyNth);
+    ManualClock clock;
+    clock.readStep = 10;
+    Stopwatch sw(clock);
+    sw.lap();
+    for (int i = 1; i <= 5000; ++i) {
+      clock.wakeLateTicks = i % c.everyNth == 0 ? static_cast<std::int64_t>(c.lateUs * kTicksPerUs) : 0;
+      clock.advanceUs(1000);
+      sw.waitCycle();
+    }
+    EXPECT_GE(sw.spinMarginUs, c.marginAtLeast);
+    EXPECT_LE(sw.spinMarginUs, c.marginAtMost);
   }
 }
 

@@ -21,10 +21,39 @@ class Relaxed {
   }
   operator T() const noexcept { return value_.load(std::memory_order_relaxed); }
   T load() const noexcept { return value_.load(std::memory_order_relaxed); }
+  // Stores `desired` only if the value is still `expected`; otherwise
+  // `expected` becomes the value found. One atomic step against any store.
+  bool compareExchange(T& expected, T desired) noexcept {
+    return value_.compare_exchange_strong(expected, desired, std::memory_order_relaxed);
+  }
 
  private:
   std::atomic<T> value_;
 };
+
+// A double in a record whose layout is fixed (hosts read it by address):
+// exactly a double in memory, but every store and load of it is a relaxed
+// atomic one, so that code writing `record.field = value` on one thread and
+// a host reading it on another share it soundly.
+class SharedDouble {
+ public:
+  constexpr SharedDouble(double value = 0.0) noexcept : value_(value) {}
+  SharedDouble(const SharedDouble& other) noexcept : value_(other.load()) {}
+  SharedDouble& operator=(const SharedDouble& other) noexcept { return *this = other.load(); }
+  SharedDouble& operator=(double value) noexcept {
+    std::atomic_ref<double>(value_).store(value, std::memory_order_relaxed);
+    return *this;
+  }
+  operator double() const noexcept { return load(); }
+  double load() const noexcept {
+    return std::atomic_ref<double>(const_cast<double&>(value_)).load(std::memory_order_relaxed);
+  }
+
+ private:
+  alignas(std::atomic_ref<double>::required_alignment) double value_;
+};
+static_assert(sizeof(SharedDouble) == sizeof(double) && alignof(SharedDouble) == alignof(double));
+static_assert(std::atomic_ref<double>::is_always_lock_free);
 
 // The same for single elements of plain arrays that the host reads through
 // pointers (the cue arrays) and that two engine threads touch.

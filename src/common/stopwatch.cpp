@@ -1,5 +1,6 @@
 #include "common/stopwatch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -15,6 +16,10 @@ class SystemClock final : public Clock {
   std::int64_t frequency() noexcept override { return platform::counterFrequency(); }
   void sleepFor(std::chrono::nanoseconds duration) noexcept override {
     platform::sleepFor(duration);
+  }
+  void sleepUntil(std::int64_t deadline) noexcept override { platform::sleepUntil(deadline); }
+  bool waitUntil(std::int64_t deadline, platform::WakeSignal& signal) noexcept override {
+    return signal.waitUntil(deadline);
   }
 };
 
@@ -32,6 +37,7 @@ Stopwatch::Stopwatch(Clock& clock) noexcept : clock_(&clock) {
   const auto frequency = static_cast<double>(clock.frequency());
   ticksPerMs = frequency / 1000.0;
   ticksPerUs = frequency / 1'000'000.0;
+  startTicks = clock.counter();
 }
 
 void Stopwatch::lap() noexcept {
@@ -42,11 +48,41 @@ void Stopwatch::lap() noexcept {
   startTicks = clock_->counter();
 }
 
+void Stopwatch::restart() noexcept { startTicks = clock_->counter(); }
+
 double Stopwatch::elapsedUs() noexcept {
   return static_cast<double>(clock_->counter() - startTicks) / ticksPerUs;
 }
 
-void Stopwatch::waitCycle() noexcept {
+void Stopwatch::waitCycle() noexcept { sleepThenSpin(nullptr); }
+
+bool Stopwatch::waitCycle(platform::WakeSignal& signal) noexcept { return sleepThenSpin(&signal); }
+
+bool Stopwatch::sleepThenSpin(platform::WakeSignal* signal) noexcept {
+  const auto wake = startTicks + static_cast<std::int64_t>((kCycleUs - spinMarginUs) * ticksPerUs);
+  if (clock_->counter() < wake) {
+    if (signal == nullptr) {
+      clock_->sleepUntil(wake);
+    } else if (clock_->waitUntil(wake, *signal)) {
+      return false;
+    }
+    followWakeUp(static_cast<double>(clock_->counter() - wake) / ticksPerUs);
+  }
+  while (elapsedUs() <= kCycleUs) {
+  }
+  lap();
+  return true;
+}
+
+void Stopwatch::followWakeUp(double lateUs) noexcept {
+  if (lateUs + kMarginGuardUs > spinMarginUs) {
+    spinMarginUs = std::min(kMaxMarginUs, spinMarginUs + kMarginUpUs);
+  } else {
+    spinMarginUs = std::max(kMinMarginUs, spinMarginUs - kMarginDownUs);
+  }
+}
+
+void Stopwatch::waitCycleBusy() noexcept {
   const double elapsed = elapsedUs();
   if (elapsed > 0.0 && elapsed < kSleepBelowUs) clock_->sleepFor(std::chrono::milliseconds(1));
   if (elapsed <= kCycleUs) {

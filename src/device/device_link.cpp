@@ -26,22 +26,26 @@ DeviceLink::DeviceLink(Clock& linkClock)
 int DeviceLink::sendMessage(const std::uint8_t* data, int length) {
   if (flags.linkRunning.load() == 0 && flags.networkRunning.load() == 0) return -1;
   if (length <= 0 || data == nullptr) return -1;
+  // Each push copies the bytes; a short message (an output frame) goes into
+  // the queue's own slot without allocating.
   const auto size = static_cast<std::size_t>(length);
   const bool serialLive = flags.serialLive.load() != 0;
   const bool networkLive = flags.networkLive.load() != 0;
+  const auto toSerial = [&] {
+    if (!serialSendQueue.pushBelow(kQueueCap, data, size)) return false;
+    serialQueued.raise();
+    return true;
+  };
   if (serialLive) {
-    if (serialSendQueue.size() < kQueueCap && serialSendQueue.pushBelow(kQueueCap, Message(data, data + size)))
-      return 1;
+    if (toSerial()) return 1;
     if (!networkLive) return -1;
   } else if (!networkLive) {
     // Neither link is live: whichever becomes live sends it.
-    if (serialSendQueue.size() < kQueueCap) serialSendQueue.pushBelow(kQueueCap, Message(data, data + size));
-    if (networkSendQueue.size() < kQueueCap) networkSendQueue.pushBelow(kQueueCap, Message(data, data + size));
+    toSerial();
+    networkSendQueue.pushBelow(kQueueCap, data, size);
     return 1;
   }
-  if (networkSendQueue.size() < kQueueCap && networkSendQueue.pushBelow(kQueueCap, Message(data, data + size)))
-    return 1;
-  return -1;
+  return networkSendQueue.pushBelow(kQueueCap, data, size) ? 1 : -1;
 }
 
 int DeviceLink::autoMessage(const std::uint8_t* data) {
@@ -52,8 +56,7 @@ int DeviceLink::autoMessage(const std::uint8_t* data) {
     std::fflush(stdout);
     return 0;
   }
-  if (autoMessageQueue.size() >= kQueueCap) return 0;
-  return autoMessageQueue.pushBelow(kQueueCap, Message(data, data + length)) ? 1 : 0;
+  return autoMessageQueue.pushBelow(kQueueCap, data, length) ? 1 : 0;
 }
 
 MessageQueue* DeviceLink::liveReceiveQueue() {

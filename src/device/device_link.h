@@ -12,6 +12,7 @@
 #include "device/frame_protocol.h"
 #include "device/message_queues.h"
 #include "device/serial_port.h"
+#include "platform/wake_signal.h"
 
 namespace tarvex {
 
@@ -37,6 +38,12 @@ class DeviceLink {
   ReceiveBuffer serialReceiveBuffer;
   FragmentAssembly serialAssembly;
   int serialRepeatCount = 0;   // link loop only
+  // The host message the link loop writes; kept between cycles, like the
+  // auto message below, so that taking messages reuses its storage.
+  Message serialMessage;
+  // Raised when a message is queued for the serial link: the link loop,
+  // asleep until its next cycle, wakes and writes it at once.
+  platform::WakeSignal serialQueued;
   // The auto message the link loop writes this cycle. Kept between cycles
   // so that copying the repeated message reuses its storage.
   Message serialAutoMessage;

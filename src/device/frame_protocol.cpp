@@ -80,6 +80,15 @@ bool endsInTerminator(const std::uint8_t* frame, std::size_t length) noexcept {
 // Queues a copy of an accepted frame with the terminator in its last two bytes.
 void deliver(MessageQueue& target, const std::uint8_t* frame, std::size_t length) {
   if (target.size() >= kReceiveQueueLimit) return;  // consumed and lost
+  if (length <= MessageQueue::kInlineBytes) {
+    // The usual device frame: copied on the stack, queued without allocating.
+    std::array<std::uint8_t, MessageQueue::kInlineBytes> copy;
+    std::memcpy(copy.data(), frame, length);
+    copy[length - 2] = kTerminator[0];
+    copy[length - 1] = kTerminator[1];
+    target.pushBelow(kReceiveQueueLimit, copy.data(), length);
+    return;
+  }
   Message message(frame, frame + length);
   message[length - 2] = kTerminator[0];
   message[length - 1] = kTerminator[1];

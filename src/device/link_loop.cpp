@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 
+#include "common/diagnostic_log.h"
 #include "device/port_enumeration.h"
 #include "platform/clock.h"
 #include "platform/scheduling.h"
@@ -31,7 +33,7 @@ void putChecksum(Message& message) noexcept {
 // failure the port is closed, so the rest of the queue is dropped without
 // trying (each would fail the same way).
 bool sendQueued(DeviceLink& link) {
-  Message message;
+  Message& message = link.serialMessage;
   while (link.serialSendQueue.pop(message)) {
     if (message.size() < 2) continue;  // no room for the checksum
     putChecksum(message);
@@ -136,7 +138,12 @@ void paceLinkLoop(DeviceLink& link, LinkPassEnd end) {
       if (link.flags.autoconnect.load() == 0) link.clock.sleepFor(milliseconds(1));
       break;
     case LinkPassEnd::cycled:
-      link.linkStopwatch.waitCycle();
+      // A message queued while the loop waits for its next cycle goes out
+      // at once (the output frame of the game-source cycle, above all), not
+      // up to a whole cycle later.
+      while (!link.linkStopwatch.waitCycle(link.serialQueued)) {
+        if (link.flags.serialConnected.load() != 0) sendQueued(link);
+      }
       break;
     case LinkPassEnd::readFailed:
     case LinkPassEnd::stopped:
@@ -154,6 +161,24 @@ void runLinkLoop(DeviceLink& link) {
 }
 
 namespace {
+
+// However the loop ends (stopped, or by an exception it did not expect):
+// hosts are refused from then on instead of queueing for a loop that is
+// gone, and the reassembly's memory is given back.
+struct LinkLoopExit {
+  DeviceLink& link;
+  ~LinkLoopExit() {
+    link.flags.linkRunning = 0;
+    link.serialAssembly.reset();
+  }
+};
+
+void logLinkLoopFault(const char* what) noexcept {
+  char line[320];
+  std::snprintf(line, sizeof line, "Link loop: ended by an unexpected error (%.200s); start it again to resume.", what);
+  DiagnosticLog log;
+  log.error(line);
+}
 
 struct MappedSection {
   platform::SharedSection section;
@@ -189,12 +214,16 @@ int runLinkThread(DeviceLink& link) {
   platform::raiseProcessPriority();
   platform::raiseThreadPriority();
   MappedSection tx, rx;
-  if (openSection(kTxSectionName, tx)) openSection(kRxSectionName, rx);
   try {
+    if (openSection(kTxSectionName, tx)) openSection(kRxSectionName, rx);
+    LinkLoopExit exit{link};
     runLinkLoop(link);
+  } catch (const std::exception& e) {
+    // No memory for a message copy, or a fault nobody foresaw: the loop
+    // ends as if stopped; the host's thread gets its result all the same.
+    logLinkLoopFault(e.what());
   } catch (...) {
-    // No memory for a message copy: end the loop as if stopped.
-    link.flags.linkStopped = 1;
+    logLinkLoopFault("an unknown exception");
   }
   closeSection(rx);
   closeSection(tx);

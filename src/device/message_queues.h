@@ -3,14 +3,15 @@
 // UDP listen thread, multicast sender) what the others are doing.
 //
 // Index
-//   - MessageQueue: a locked first-in first-out queue of byte messages
+//   - MessageQueue: a first-in first-out queue of byte messages in fixed slots
 //   - LinkFlags: the one-byte state flags
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,15 +23,36 @@ using Message = std::vector<std::uint8_t>;
 // Host-facing queues take a message only while they hold fewer than this.
 inline constexpr std::size_t kQueueCap = 150;
 
-// Every push, pop and look at one queue excludes the others on it; the lock
-// is held only for the deque operation (a move, never a byte copy).
+// A first-in first-out queue of byte messages in a ring of slots made when
+// the queue is built. Every push, pop and look at one queue excludes the
+// others on it, and every thread holds the lock only for constant work:
+//   - a message of up to kInlineBytes (an output frame, a device frame) is
+//     copied into its slot's own bytes: no allocation at all;
+//   - a longer one is put into shared storage before the lock is taken,
+//     and the lock covers only handing that storage over; copies of it are
+//     made after the lock is let go.
+// The ring has room for every capped queue; a push beyond it (only the
+// uncapped reassembled messages can get there) doubles the ring, which is
+// the one case where the lock covers moving the slots.
 class MessageQueue {
  public:
+  static constexpr std::size_t kInlineBytes = 80;
+  static constexpr std::size_t kInitialSlots = 256;
+
+  MessageQueue();
+  ~MessageQueue();
+  MessageQueue(const MessageQueue&) = delete;
+  MessageQueue& operator=(const MessageQueue&) = delete;
+
   // Pushes while the queue holds fewer than `limit` messages; a refused
   // message is dropped.
   bool pushBelow(std::size_t limit, Message&& message);
+  // The same for `size` bytes at `data`; a short message is copied without
+  // allocating anything.
+  bool pushBelow(std::size_t limit, const std::uint8_t* data, std::size_t size);
   void pushUnlimited(Message&& message);
-  // Moves the front message out; false when empty.
+  // Moves the front message out (into `out`'s storage when it has room);
+  // false when empty.
   bool pop(Message& out);
   bool popDiscard();
   // Copies the front message; false when empty.
@@ -40,8 +62,29 @@ class MessageQueue {
   void clear();
 
  private:
+  struct Slot {
+    std::uint32_t size = 0;
+    std::array<std::uint8_t, kInlineBytes> bytes{};
+    std::shared_ptr<Message> large;  // set for a message longer than kInlineBytes
+  };
+  // A message ready to go into a slot: its bytes, or its shared storage.
+  struct Prepared {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::shared_ptr<Message> large;
+  };
+  static Prepared prepare(const std::uint8_t* data, std::size_t size);
+  static Prepared prepare(Message&& message);
+  bool push(std::size_t limit, Prepared& message);
+  // Under the lock: moves the messages into `bigger` (of `capacity`
+  // slots) and hands the old ring back in it.
+  void grow(std::unique_ptr<Slot[]>& bigger, std::size_t capacity) noexcept;
+
   mutable std::mutex lock_;
-  std::deque<Message> messages_;
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t capacity_ = 0;
+  std::size_t first_ = 0;
+  std::size_t count_ = 0;
 };
 
 struct LinkFlags {

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
+
+#include "common/relaxed.h"
 
 namespace tarvex {
 
@@ -77,11 +80,12 @@ inline constexpr int wind = 21;
 
 // One record for all readers; the engine's cue arrays follow the channels.
 // A host reads `channels` and the cue arrays through the addresses it is
-// handed, so the layout is fixed.
+// handed, so the layout is fixed. The three timings are read by host threads
+// through the exports while the reader writes them: each is a SharedDouble.
 struct GameDataRecord {
-  double frameIntervalMs = 0.0;  // between the reader's last two frames
-  double gameStepMs = 0.0;       // game-time step of the last frame
-  double gameTimeS = 0.0;        // last game time
+  SharedDouble frameIntervalMs = 0.0;  // between the reader's last two frames
+  SharedDouble gameStepMs = 0.0;       // game-time step of the last frame
+  SharedDouble gameTimeS = 0.0;        // last game time
   double channels[kChannelCount] = {};
   double finalCues[kAxisCount] = {};         // mixed outputs after the fade
   double previousChannels[kAxisCount] = {};  // channels 0..22 of the last active cycle
@@ -90,6 +94,10 @@ struct GameDataRecord {
   double groundCues[kAxisCount] = {};
 };
 
+static_assert(std::is_standard_layout_v<GameDataRecord>);
+static_assert(offsetof(GameDataRecord, frameIntervalMs) == 0);
+static_assert(offsetof(GameDataRecord, gameStepMs) == 8);
+static_assert(offsetof(GameDataRecord, gameTimeS) == 16);
 static_assert(offsetof(GameDataRecord, channels) == 24);
 static_assert(offsetof(GameDataRecord, finalCues) == 24 + 8 * kChannelCount);
 static_assert(offsetof(GameDataRecord, previousChannels) ==

@@ -37,11 +37,11 @@ void Engine::selectProfile() noexcept {
     if (activeProfile == 0) {
       airWeight = 1.0;
       groundWeight = 0.0;
-      for (double& cue : r.groundCues) cue = 0.0;
+      for (double& cue : r.groundCues) storeRelaxed(cue, 0.0);
     } else {
       airWeight = 0.0;
       groundWeight = 1.0;
-      for (double& cue : r.airCues) cue = 0.0;
+      for (double& cue : r.airCues) storeRelaxed(cue, 0.0);
     }
     transitionActive = 0;
   }
@@ -52,30 +52,35 @@ void Engine::mixCues() noexcept {
   auto evaluate = [&](MotionProfile& profile, const SlotBinding& binding, double weight) {
     return evaluateSlot(profile, binding, weight, r, settings.inputDofLimits);
   };
+  // Host threads read the cue arrays through getMotionCueData.
+  double* air = r.airCues;
+  double* ground = r.groundCues;
 
   // The belt: its four parts, weighted by the air profile's belt mix, make
   // the belt-mix channel that the belt slot itself reads.
   double beltMix = 0.0;
   for (std::size_t i = 0; i < beltPartWeightIndex.size(); ++i) {
     const SlotBinding& part = beltBindings[i];
-    r.airCues[part.slot] = evaluate(settings.airProfile, part, 1.0);
-    beltMix += settings.airProfile.beltMix[beltPartWeightIndex[i]] * r.airCues[part.slot];
+    storeRelaxed(air[part.slot], evaluate(settings.airProfile, part, 1.0));
+    beltMix += settings.airProfile.beltMix[beltPartWeightIndex[i]] * air[part.slot];
   }
   r.channels[channel::belt_mix] = beltMix;
   const SlotBinding& belt = beltBindings.back();
-  r.airCues[belt.slot] = evaluate(settings.airProfile, belt, 1.0);
+  storeRelaxed(air[belt.slot], evaluate(settings.airProfile, belt, 1.0));
 
-  r.airCues[windBinding.slot] = evaluate(settings.airProfile, windBinding, 1.0);
+  storeRelaxed(air[windBinding.slot], evaluate(settings.airProfile, windBinding, 1.0));
   for (const SlotBinding& effect : effectBindings) {
-    r.airCues[effect.slot] = evaluate(settings.airProfile, effect, 1.0);
+    storeRelaxed(air[effect.slot], evaluate(settings.airProfile, effect, 1.0));
   }
   // Both profiles' degrees of freedom run every cycle, whatever their
   // weight, so that a transition starts from filters that kept up.
-  const double air = airWeight;
-  const double ground = groundWeight;
-  for (const SlotBinding& dof : dofBindings) r.airCues[dof.slot] = evaluate(settings.airProfile, dof, air);
+  const double airShare = airWeight;
+  const double groundShare = groundWeight;
   for (const SlotBinding& dof : dofBindings) {
-    r.groundCues[dof.slot] = evaluate(settings.groundProfile, dof, ground);
+    storeRelaxed(air[dof.slot], evaluate(settings.airProfile, dof, airShare));
+  }
+  for (const SlotBinding& dof : dofBindings) {
+    storeRelaxed(ground[dof.slot], evaluate(settings.groundProfile, dof, groundShare));
   }
 
   const double* a = r.airCues;
@@ -112,21 +117,21 @@ int Engine::installFilterString(int profileNumber, int slot, const char* formula
 
 void Engine::holdOutputs() noexcept {
   // Also called from host threads while the cycle runs.
-  fade = 0.0;
+  fade.hold();
   GameDataRecord& r = sources.record;
   for (int i = 0; i < kAxisCount; ++i) storeRelaxed(r.heldCues[i], loadRelaxed(r.finalCues[i]));
 }
 
 void Engine::applyFade() noexcept {
-  const double f = fade;
+  const double f = fade.value();
   if (f >= 1.0) return;
   GameDataRecord& r = sources.record;
   for (int i = 0; i < kAxisCount; ++i) {
     const double held = loadRelaxed(r.heldCues[i]);
     storeRelaxed(r.finalCues[i], (loadRelaxed(r.finalCues[i]) - held) * f + held);
   }
-  const double next = f + cycleStopwatch.lastLapMs() * (1.0 / settings.fadeDurationMs);
-  fade = next > 1.0 ? 1.0 : next;
+  // A hold made since `f` was read stands: the next cycle fades from it.
+  fade.advance(f, cycleStopwatch.lastLapMs() * (1.0 / settings.fadeDurationMs));
 }
 
 }  // namespace tarvex

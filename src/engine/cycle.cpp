@@ -5,8 +5,11 @@
 // tests drive the state machine by calling cyclePass() directly.
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <exception>
 #include <system_error>
 
+#include "common/diagnostic_log.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/process_exit.h"
@@ -23,6 +26,9 @@ constexpr std::chrono::milliseconds kUnloadWait{500};
 void Engine::startCycleThread() {
   std::lock_guard<std::mutex> guard(threadControl_);
   if (cycleRunning.exchange(1) == 1) return;
+  // Before the thread exists, so that a setTimerPrecision right after this
+  // call holds.
+  cycleStopwatch.precise = 1;
   try {
     loopEnded_ = false;
     cycleThread_ = std::thread([this] { runCycle(); });
@@ -61,28 +67,35 @@ void Engine::stopCycleAtUnload() noexcept {
   cycleThread_.detach();
 }
 
-void Engine::runCycle() {
+void Engine::runCycle() noexcept {
   beginCycle();
   while (cycleRunning.load() == 1) pace(cyclePass());
   // The open source stays open; the next start's reset closes it.
   sourceOpen = 0;
-  wind.stop();
+  try {
+    wind.stop();
+  } catch (...) {  // its thread could not be joined: it ends by itself
+  }
   loopEnded_ = true;
 }
 
-void Engine::beginCycle() {
+void Engine::beginCycle() noexcept {
   platform::requestTimerResolution1ms();
   platform::raiseProcessPriority();
   platform::raiseThreadPriority();
-  cycleStopwatch.precise = 1;
+  passFaultLogged_ = false;
   resetSource();
   sources.clearFlags();
   cycleStopwatch.lap();
 }
 
-void Engine::resetSource() {
-  sources.closeSource();
-  openRigPose();
+void Engine::resetSource() noexcept {
+  try {
+    sources.closeSource();
+  } catch (...) {
+    sources.clearFlags();  // a reader that fails to close is let go all the same
+  }
+  rigPose_.openUnlessBusy();
   sourceOpen = 0;
   holdOutputs();
   filterPending = 1;
@@ -91,10 +104,42 @@ void Engine::resetSource() {
   airWeight = 1.0;
   groundWeight = 0.0;
   activeProfile = 0;
-  wind.pause();
+  try {
+    wind.pause();
+  } catch (...) {  // the fan's port failed: it is closed at the next start
+  }
 }
 
-PassEnd Engine::cyclePass() {
+PassEnd Engine::cyclePass() noexcept {
+  try {
+    return runPass();
+  } catch (const std::exception& e) {
+    return afterPassFault(e.what());
+  } catch (...) {
+    return afterPassFault("an unknown exception");
+  }
+}
+
+// A reader or a transport that throws must not end the cycle (and with it
+// the host): its source is dropped, as after a loss of data, and searched
+// for again. The first fault of a run is logged; a source that fails on
+// every open would otherwise fill the log.
+PassEnd Engine::afterPassFault(const char* what) noexcept {
+  if (!passFaultLogged_) {
+    passFaultLogged_ = true;
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "Game-source cycle: a pass failed (%.200s); the game source is dropped and searched for again.",
+                  what);
+    DiagnosticLog log;
+    log.error(line);
+  }
+  resetSource();
+  // Searching pacing: a fault on every pass costs a pass per millisecond.
+  return PassEnd::searching;
+}
+
+PassEnd Engine::runPass() {
   if (sourceOpen.load() == 0) {
     if (sources.detectGame() && sources.openSource()) {
       sourceOpen = 1;

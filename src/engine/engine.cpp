@@ -6,8 +6,8 @@
 
 namespace tarvex {
 
-Engine::Engine(Clock& clock, bool installGames, std::wstring rigPoseName)
-    : cycleStopwatch(clock), rigPoseName(std::move(rigPoseName)) {
+Engine::Engine(Clock& clock, bool installGames, std::wstring rigPoseName, FrameOutput& output)
+    : cycleStopwatch(clock), rigPose_(std::move(rigPoseName)), output_(&output) {
   if (installGames) installGameReaders(sources);
 }
 
@@ -17,7 +17,6 @@ void Engine::installReader(GameId id, std::unique_ptr<GameReader> reader) {
 
 Engine::~Engine() {
   stopCycleAtUnload();
-  closeRigPose();
 }
 
 Engine& engine() { return processWide<Engine>(); }
@@ -92,7 +91,7 @@ double truncatedPercent(double value) noexcept {
 
 }  // namespace
 
-double Engine::transitionStatus() const noexcept { return truncatedPercent(fade); }
+double Engine::transitionStatus() const noexcept { return truncatedPercent(fade.value()); }
 
 double Engine::airTransitionStatus() const noexcept {
   const double p = truncatedPercent(airWeight);

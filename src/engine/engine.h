@@ -9,7 +9,7 @@
 //   - one pass of the game-source cycle and its pacing (cycle.cpp)
 //   - cues: profile selection, slot mixing, formulas, hold and fade (cues.cpp)
 //   - snapshots and the output frame (snapshots.cpp, output_frame.cpp)
-//   - the rig pose block for motion cancel (rig_pose.cpp)
+//   - the rig pose block for motion cancel (rig_pose.h, rig_pose.cpp)
 #pragma once
 
 #include <array>
@@ -24,10 +24,11 @@
 #include "common/relaxed.h"
 #include "common/stopwatch.h"
 #include "engine/channels.h"
+#include "engine/fade_in.h"
 #include "engine/output_frame.h"
+#include "engine/rig_pose.h"
 #include "engine/snapshots.h"
 #include "games/game_sources.h"
-#include "platform/shared_memory.h"
 #include "profile/motion_profile.h"
 #include "tarvex/wind_serial.h"
 
@@ -62,14 +63,14 @@ struct HostSettings {
 class Engine {
  public:
   static constexpr const wchar_t* kRigPoseName = L"Local\\motionRigPose";
-  static constexpr std::size_t kRigPoseSize = 512;
 
   // The seams: `clock` paces the cycle (tests pass a manual one); with
   // `installGames` false no game reader is installed, so tests install their
   // own with installReader; `rigPoseName` names the motion-cancel block
-  // (tests give each process its own).
+  // (tests give each process its own); `output` takes the output frames
+  // (the library's device link unless a test gives its own).
   explicit Engine(Clock& clock = systemClock(), bool installGames = true,
-                  std::wstring rigPoseName = kRigPoseName);
+                  std::wstring rigPoseName = kRigPoseName, FrameOutput& output = deviceLinkOutput());
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -99,7 +100,7 @@ class Engine {
   double transitionStatus() const noexcept;
   double airTransitionStatus() const noexcept;
   double groundTransitionStatus() const noexcept;
-  double gameTimeFrame() const noexcept { return loadRelaxed(sources.record.frameIntervalMs); }
+  double gameTimeFrame() const noexcept { return sources.record.frameIntervalMs; }
   double motionDataTimeFrame() const noexcept;
   // The 43 channels, handed to hosts.
   double* channelData() noexcept { return sources.record.channels; }
@@ -116,19 +117,23 @@ class Engine {
   WindSerial& windSerial() noexcept { return wind; }
 
   // --- the game-source cycle, one pass at a time --------------------------
-  // Thread start: timer resolution, priorities, precise pacing, a reset,
-  // no game flagged, the first lap started.
-  void beginCycle();
-  // One pass of the loop without its pacing.
-  PassEnd cyclePass();
+  // Thread start: timer resolution, priorities, a reset, no game flagged,
+  // the first lap started. (The start call itself selects precise pacing.)
+  void beginCycle() noexcept;
+  // One pass of the loop without its pacing. A pass that throws is caught:
+  // the first such fault of a run goes to the diagnostic log, the source is
+  // dropped and the next passes search again.
+  PassEnd cyclePass() noexcept;
   // The sleeps and pacing that follow a pass.
   void pace(PassEnd end) noexcept;
 
  private:
   // The thread body: start, passes until cycleRunning is 0, end.
-  void runCycle();
+  void runCycle() noexcept;
+  PassEnd runPass();
+  PassEnd afterPassFault(const char* what) noexcept;
   // Drops the current source and returns to the waiting state.
-  void resetSource();
+  void resetSource() noexcept;
   void stopCycleAtUnload() noexcept;
   MotionProfile* profile(int number) noexcept;
 
@@ -140,9 +145,6 @@ class Engine {
   void recordSnapshots() noexcept;
   void publishOutputs() noexcept;
 
-  // Creates or opens the rig pose block and maps it, unless it is mapped.
-  void openRigPose();
-  void closeRigPose() noexcept;
   // Smooths the six degrees of freedom into the block while motion cancel is on.
   void publishRigPose() noexcept;
 
@@ -162,11 +164,11 @@ class Engine {
   Stopwatch cycleStopwatch;
   GameSources sources;
 
-  std::wstring rigPoseName;
-  std::array<double, 6> poseScaled{};
-  std::array<double, 6> poseSmoothed{};
+  RigPoseBlock rigPose_;
+  RigPose poseScaled{};
+  RigPose poseSmoothed{};
 
-  Relaxed<double> fade{1.0};
+  FadeIn fade;
   Relaxed<std::uint8_t> transitionActive{0};
   Relaxed<int> activeProfile{0};
   Relaxed<double> airWeight{1.0};
@@ -176,11 +178,10 @@ class Engine {
   int sameDataCount = 0;
 
   OutputFrameBytes outputFrame;
+  FrameOutput* output_;
 
-  // Held for the pose copy and for mapping changes, never longer.
-  std::mutex rigPoseLock_;
-  platform::SharedSection rigPoseSection_;
-  void* rigPoseView_ = nullptr;
+  // The cycle thread's: a pass fault of this run was logged.
+  bool passFaultLogged_ = false;
 
   // Serialises the host's start and stop calls; the cycle never takes it.
   std::mutex threadControl_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/float_range.h"
 #include "device/device_link.h"
 #include "engine/channels.h"
 #include "engine/engine.h"
@@ -11,16 +12,16 @@
 namespace tarvex {
 
 float clampDof(double value, double min, double max) noexcept {
-  const auto v = static_cast<float>(value);
-  const auto lo = static_cast<float>(min);
-  const auto hi = static_cast<float>(max);
+  const float v = toFloat(value);
+  const float lo = toFloat(min);
+  const float hi = toFloat(max);
   if (lo > v) return lo;
   return hi < v ? hi : v;  // a NaN fails both tests and passes unchanged
 }
 
 std::uint32_t levelToUint32(double value) noexcept {
   constexpr float kTwoTo32 = 4294967296.0f;
-  const auto v = static_cast<float>(value);
+  const float v = toFloat(value);
   // A NaN level sends 0, never full belt tension or wind.
   if (!(v >= 0.0f)) return 0;
   const float capped = std::min(kTwoTo32, v);
@@ -57,6 +58,21 @@ OutputFrame buildOutputFrame(const double* finalCues, const RigLimits& limits) n
   return frame;
 }
 
+void DeviceLinkOutput::send(const OutputFrame& frame) noexcept {
+  // Refused when no link runs or the queues are full. A frame is short
+  // enough to be copied into the queue's own slot: nothing allocates, so
+  // nothing throws; the guard is for the day that changes.
+  try {
+    link_.sendMessage(frame.data(), static_cast<int>(frame.size()));
+  } catch (...) {
+  }
+}
+
+FrameOutput& deviceLinkOutput() noexcept {
+  static DeviceLinkOutput output(deviceLink());
+  return output;
+}
+
 void Engine::publishOutputs() noexcept {
   RigLimits limits;
   for (int k = 0; k < 6; ++k) {
@@ -65,11 +81,7 @@ void Engine::publishOutputs() noexcept {
   }
   const OutputFrame frame = buildOutputFrame(sources.record.finalCues, limits);
   outputFrame.store(frame);
-  // Refused when no link runs or the queues are full: the next cycle sends anew.
-  try {
-    deviceLink().sendMessage(frame.data(), static_cast<int>(frame.size()));
-  } catch (...) {
-  }
+  output_->send(frame);
   publishRigPose();
   feedWind(wind, sources.record.finalCues[axis::wind], settings.airProfile.axisActive[axis::wind] != 0);
 }

@@ -44,6 +44,32 @@ std::uint32_t levelToUint32(double value) noexcept;
 
 OutputFrame buildOutputFrame(const double* finalCues, const RigLimits& limits) noexcept;
 
+// Where the engine hands each output frame, once per active cycle on the
+// cycle thread: it must neither wait for another thread nor allocate.
+class FrameOutput {
+ public:
+  virtual void send(const OutputFrame& frame) noexcept = 0;
+
+ protected:
+  ~FrameOutput() = default;
+};
+
+class DeviceLink;
+
+// Sends frames through a device link's message operation (the one behind
+// sendMessagemmf); a refused frame is dropped, the next cycle sends anew.
+class DeviceLinkOutput final : public FrameOutput {
+ public:
+  explicit DeviceLinkOutput(DeviceLink& link) noexcept : link_(link) {}
+  void send(const OutputFrame& frame) noexcept override;
+
+ private:
+  DeviceLink& link_;
+};
+
+// The library's: the process-wide device link.
+FrameOutput& deviceLinkOutput() noexcept;
+
 // The last frame built, copied whole by host threads while the cycle
 // rewrites it (a copy may mix bytes of two consecutive frames).
 class OutputFrameBytes {

@@ -1,42 +1,74 @@
 // Motion cancel: the rig's pose, smoothed, in the shared memory block
-// "Local\motionRigPose" (512 bytes, six doubles at offset 0) for another
-// process that cancels the platform's motion out of what it shows.
+// "Local\motionRigPose" for another process.
+#include "engine/rig_pose.h"
+
 #include <cstring>
+#include <thread>
 
 #include "engine/engine.h"
-#include "platform/shared_memory.h"
 
 namespace tarvex {
 
-void Engine::openRigPose() {
-  std::lock_guard<std::mutex> guard(rigPoseLock_);
-  if (rigPoseView_ != nullptr) return;
-  platform::SharedSection section = platform::createSharedSection(rigPoseName.c_str(), kRigPoseSize);
+// --- RigPoseBlock ----------------------------------------------------------------
+
+RigPoseBlock::~RigPoseBlock() {
+  void* view = view_.exchange(nullptr);
+  if (view != nullptr && !writing_.load()) platform::unmapSharedSection(view, kRigPoseSize);
+  platform::closeSharedSection(section_);
+}
+
+void RigPoseBlock::openLocked() {
+  if (view_.load() != nullptr) return;
+  platform::SharedSection section = platform::createSharedSection(name_.c_str(), kRigPoseSize);
   if (!section.valid()) return;
   void* view = platform::mapSharedSection(section);
   if (view == nullptr) {
     platform::closeSharedSection(section);
     return;
   }
-  rigPoseSection_ = std::move(section);
-  rigPoseView_ = view;
+  section_ = std::move(section);
+  view_.store(view);
 }
 
-void Engine::closeRigPose() noexcept {
-  std::lock_guard<std::mutex> guard(rigPoseLock_);
-  platform::unmapSharedSection(rigPoseView_, kRigPoseSize);
-  rigPoseView_ = nullptr;
-  platform::closeSharedSection(rigPoseSection_);
+void RigPoseBlock::open() {
+  std::lock_guard<std::mutex> guard(mapping_);
+  openLocked();
 }
+
+void RigPoseBlock::openUnlessBusy() noexcept {
+  std::unique_lock<std::mutex> guard(mapping_, std::try_to_lock);
+  if (!guard.owns_lock()) return;
+  try {
+    openLocked();
+  } catch (...) {
+    // No memory for the name: the block stays closed, as when the system refuses it.
+  }
+}
+
+void RigPoseBlock::close() noexcept {
+  std::lock_guard<std::mutex> guard(mapping_);
+  void* view = view_.exchange(nullptr);
+  while (writing_.load()) std::this_thread::yield();
+  platform::unmapSharedSection(view, kRigPoseSize);
+  platform::closeSharedSection(section_);
+}
+
+void RigPoseBlock::write(const RigPose& pose) noexcept {
+  writing_.store(true);
+  if (void* view = view_.load()) std::memcpy(view, pose.data(), sizeof pose);
+  writing_.store(false);
+}
+
+// --- the engine's motion cancel ---------------------------------------------------
 
 void Engine::activateMotionCancel(bool on) {
   if (!on) {
     motionCancelActive = 0;
-    closeRigPose();
+    rigPose_.close();
     return;
   }
   motionCancelActive = 1;
-  openRigPose();
+  rigPose_.open();
   settings.motionCancelFilter = 60.0;  // every activation restores the default filter
 }
 
@@ -47,9 +79,7 @@ void Engine::publishRigPose() noexcept {
   const double filter = settings.motionCancelFilter;
   for (int k = 0; k < 6; ++k) poseScaled[k] = gain * loadRelaxed(r.finalCues[k]);
   for (int k = 0; k < 6; ++k) poseSmoothed[k] = (poseScaled[k] - poseSmoothed[k]) / filter + poseSmoothed[k];
-  // The lock keeps the host from unmapping the view under this copy.
-  std::lock_guard<std::mutex> guard(rigPoseLock_);
-  if (rigPoseView_ != nullptr) std::memcpy(rigPoseView_, poseSmoothed.data(), sizeof poseSmoothed);
+  rigPose_.write(poseSmoothed);
 }
 
 }  // namespace tarvex

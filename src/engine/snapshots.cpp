@@ -9,7 +9,8 @@ void Engine::recordSnapshots() noexcept {
     const bool part = i >= axis::firstBeltPart && i <= axis::lastEffect;
     calculation[i] = part ? r.airCues[i] : loadRelaxed(r.finalCues[i]);
   }
-  currentSnapshot = calculation;
+  // Hosts read it through GetPositionSnapshot while it changes.
+  for (int i = 0; i < kAxisCount; ++i) storeRelaxed(currentSnapshot[i], calculation[i]);
   calculationHistory.append(calculation);
 
   AccelerationSnapshot acceleration;

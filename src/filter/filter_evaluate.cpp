@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/float_range.h"
 #include "filter/filter_stage.h"
 
 namespace tarvex {
@@ -20,7 +21,7 @@ constexpr double kTiny = 1e-9;
 constexpr double kStepS = 0.002;
 constexpr float kStepMs = 2.0f;
 
-double narrow(double value) noexcept { return static_cast<double>(static_cast<float>(value)); }
+double narrow(double value) noexcept { return static_cast<double>(toFloat(value)); }
 
 double lowPass(FilterSys& stage, double x, double scale) noexcept {
   double a = scale * stage.p1;

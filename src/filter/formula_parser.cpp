@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/float_range.h"
+
 namespace tarvex {
 
 namespace {
@@ -274,8 +276,7 @@ std::shared_ptr<FilterSys> buildChain(std::string_view formula, FormulaFault& fa
   std::shared_ptr<FilterSys> head;
   FilterSys* tail = nullptr;
   const auto append = [&](FilterKind kind, double p1, double p2, double p3, double p4) {
-    auto stage = makeStage(kind, static_cast<float>(p1), static_cast<float>(p2),
-                           static_cast<float>(p3), static_cast<float>(p4));
+    auto stage = makeStage(kind, toFloat(p1), toFloat(p2), toFloat(p3), toFloat(p4));
     if (tail != nullptr) {
       linkAfter(*tail, stage);
     } else {

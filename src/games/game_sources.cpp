@@ -98,7 +98,11 @@ bool GameSources::detectGame() {
 
 bool GameSources::openSource() {
   GameReader* reader = flaggedReader();
-  return reader != nullptr && reader->open();
+  if (reader == nullptr || !reader->open()) return false;
+  // The first frame's interval counts from the open, not from whenever the
+  // reader last read a frame.
+  reader->stopwatch.restart();
+  return true;
 }
 
 int GameSources::readFrame() {

@@ -1,5 +1,6 @@
 #include "games/game_watch.h"
 
+#include "common/diagnostic_log.h"
 #include "platform/game_sections.h"
 
 namespace tarvex {
@@ -30,7 +31,19 @@ void GameWatch::stop() noexcept {
   thread_.join();
 }
 
-void GameWatch::run() {
+void GameWatch::run() noexcept {
+  try {
+    watch();
+  } catch (...) {
+    // No memory for the process list, or a lock the system refused: the
+    // game is no longer watched (the cycle still drops it once its frames
+    // stop), and the host process lives on.
+    DiagnosticLog log;
+    log.error("Game watch: ended by an unexpected error; the game is no longer watched.");
+  }
+}
+
+void GameWatch::watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, interval_, [this] { return stopping_; })) {
     bool running = names_.empty();

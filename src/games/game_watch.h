@@ -42,7 +42,8 @@ class GameWatch {
   bool gone() const noexcept { return gone_.load(std::memory_order_relaxed); }
 
  private:
-  void run();
+  void run() noexcept;
+  void watch();
 
   ProcessList* processes_ = nullptr;
   std::vector<std::string_view> names_;

@@ -85,31 +85,36 @@ void runMulticastSender(DeviceLink& link, DiagnosticLog& log, unsigned generatio
     f.networkStopped = 1;
     return;
   }
+  // From here on the socket layer (and the socket, once open) is released
+  // however the thread leaves, an unexpected exception included.
+  struct Sockets {
+    platform::SocketHandle socket = platform::kInvalidSocket;
+    ~Sockets() {
+      if (socket != platform::kInvalidSocket) platform::closeSocket(socket);
+      platform::stopSockets();
+    }
+  } sockets;
   const std::string adapter = GetPreferredEthernetAdapter(log);
   std::uint32_t address = 0;
   if (adapter.empty() || !parseIPv4(adapter, address)) {
     log.info("No suitable Ethernet adapter found. Exiting.");
     f.networkRunning = 0;
     f.networkStopped = 1;
-    platform::stopSockets();
     return;
   }
-  const platform::SocketHandle socket = platform::openUdpSocket();
-  if (socket == platform::kInvalidSocket) {
+  sockets.socket = platform::openUdpSocket();
+  if (sockets.socket == platform::kInvalidSocket) {
     log.info("Socket failed: " + std::to_string(platform::lastSocketError()));
-    platform::stopSockets();
     return;
   }
   // No socket options: a socket bound to the adapter's address sends its
   // multicast datagrams out of that adapter, with the system's time-to-live.
-  if (!platform::bindIPv4(socket, address, 0)) {
+  if (!platform::bindIPv4(sockets.socket, address, 0)) {
     log.info("bind() failed: " + std::to_string(platform::lastSocketError()));
-    platform::closeSocket(socket);
-    platform::stopSockets();
     return;
   }
   log.info("Bound to IP: " + adapter);
-  MulticastSender sender(link, socket, kMulticastGroup, kMulticastPort);
+  MulticastSender sender(link, sockets.socket, kMulticastGroup, kMulticastPort);
   log.info("Starting Timer");
   link.senderStopwatch.lap();
   f.networkRunning = 1;
@@ -129,8 +134,8 @@ void runMulticastSender(DeviceLink& link, DiagnosticLog& log, unsigned generatio
     }
   }
   log.info("Closing socket");
-  platform::closeSocket(socket);
-  platform::stopSockets();
+  platform::closeSocket(sockets.socket);
+  sockets.socket = platform::kInvalidSocket;
   if (senderGeneration.load() == generation) {
     f.networkRunning = 0;
     f.networkStopped = 1;

@@ -1,6 +1,7 @@
 #include "net/network_threads.h"
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -31,16 +32,37 @@ void waitUntilEnded(const std::atomic<bool>& active) {
   while (active.load() && std::chrono::steady_clock::now() < until) platform::sleepFor(1ms);
 }
 
+// A thread whose body threw (no memory for a log line, a fault nobody
+// foresaw) ends as a stop would: logged, and the flags say the network
+// stopped unless a newer thread owns them.
+void endAfterFault(DeviceLink& link, const char* name, const std::atomic<unsigned>& generation,
+                   unsigned mine) noexcept {
+  char line[160];
+  std::snprintf(line, sizeof line, "%s: ended by an unexpected error.", name);
+  DiagnosticLog log;
+  log.error(line);
+  if (generation.load() == mine) {
+    link.flags.networkRunning = 0;
+    link.flags.networkStopped = 1;
+  }
+}
+
 // Starts `body` on a detached thread once an older thread of its kind has
-// ended; `active` is set while a thread of the kind runs.
+// ended; `active` is set while a thread of the kind runs. Nothing the body
+// throws leaves the thread.
 template <class Body>
-bool startDetached(std::atomic<unsigned>& generation, std::atomic<bool>& active, Body body) {
+bool startDetached(DeviceLink& link, const char* name, std::atomic<unsigned>& generation, std::atomic<bool>& active,
+                   Body body) {
   const unsigned mine = ++generation;
   waitUntilEnded(active);
   active = true;
   try {
-    std::thread([mine, &active, body = std::move(body)]() mutable {
-      body(mine);
+    std::thread([&link, name, mine, &generation, &active, body = std::move(body)]() mutable {
+      try {
+        body(mine);
+      } catch (...) {
+        endAfterFault(link, name, generation, mine);
+      }
       active = false;
     }).detach();
     return true;
@@ -68,16 +90,14 @@ struct StopAtUnload {
 bool startListenThread(DeviceLink& link) {
   auto log = std::make_unique<DiagnosticLog>();
   const auto port = static_cast<std::uint16_t>(udpListenPort.load());
-  return startDetached(listenGeneration, listenActive, [&link, port, log = std::move(log)](unsigned mine) {
-    runListenThread(link, *log, port, mine);
-  });
+  return startDetached(link, "Udp listen thread", listenGeneration, listenActive,
+                       [&link, port, log = std::move(log)](unsigned mine) { runListenThread(link, *log, port, mine); });
 }
 
 bool startMulticastSenderThread(DeviceLink& link) {
   auto log = std::make_unique<DiagnosticLog>();
-  return startDetached(senderGeneration, senderActive, [&link, log = std::move(log)](unsigned mine) {
-    runMulticastSender(link, *log, mine);
-  });
+  return startDetached(link, "Multicast Thread", senderGeneration, senderActive,
+                       [&link, log = std::move(log)](unsigned mine) { runMulticastSender(link, *log, mine); });
 }
 
 }  // namespace tarvex

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/relaxed.h"
 #include "engine/channels.h"
@@ -25,10 +26,14 @@ using DofLimits = std::array<DofLimit, kAxisCount>;
 
 // The chain of one filter slot. A host thread replaces it whole while the
 // cycle evaluates it: the cycle takes its own reference under the slot's
-// lock, held only for that copy, and the old chain goes when its last
-// holder lets go (outside the lock, so freeing a long chain never blocks
-// the cycle). The standard atomic shared pointer would do the same, but
-// its internal lock is invisible to the thread sanitizer.
+// lock, held only for that copy or for the swap of a new chain. (The
+// standard atomic shared pointer would do the same, but its internal lock
+// is invisible to the thread sanitizer.)
+//
+// A replaced chain is retired, not dropped: the slot keeps a reference to
+// it, so the cycle's reference is never the last one and the cycle never
+// frees a chain. The host's next store frees the retired chains the cycle
+// has let go of, on the host's thread.
 class ChainSlot {
  public:
   std::shared_ptr<FilterSys> load() const {
@@ -36,16 +41,22 @@ class ChainSlot {
     return chain_;
   }
   void store(std::shared_ptr<FilterSys> chain) {
+    std::lock_guard<std::mutex> hostGuard(retireLock_);
     {
       std::lock_guard<std::mutex> guard(lock_);
       chain_.swap(chain);
     }
-    // `chain` now holds the old one and drops it here.
+    if (chain != nullptr) retired_.push_back(std::move(chain));
+    // A retired chain can gain no new holder: once only the slot holds it,
+    // no cycle does.
+    std::erase_if(retired_, [](const std::shared_ptr<FilterSys>& old) { return old.use_count() == 1; });
   }
 
  private:
-  mutable std::mutex lock_;
+  mutable std::mutex lock_;  // the cycle's copy and the swap
   std::shared_ptr<FilterSys> chain_;
+  std::mutex retireLock_;    // host threads only
+  std::vector<std::shared_ptr<FilterSys>> retired_;
 };
 
 struct MotionProfile {

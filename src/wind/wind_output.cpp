@@ -2,12 +2,13 @@
 
 #include <vector>
 
+#include "common/float_range.h"
 #include "common/text.h"
 
 namespace tarvex {
 
 std::uint8_t windLevelByte(double level) noexcept {
-  const auto v = static_cast<float>(level);
+  const float v = toFloat(level);
   if (!(v > 0.0f)) return 0;  // below zero, and NaN
   const float clamped = v > 100.0f ? 100.0f : v;
   return static_cast<std::uint8_t>(clamped / 100.0f * 255.0f);

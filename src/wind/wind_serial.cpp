@@ -4,6 +4,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "common/diagnostic_log.h"
 #include "platform/clock.h"
 #include "platform/process_exit.h"
 #include "platform/serial.h"
@@ -151,20 +152,27 @@ bool WindSerial::configurePort(int baud, const std::string& mode) {
 }
 
 void WindSerial::sendingThreadFunc() {
-  while (running_.load()) {
-    bool have = false;
-    unsigned char byte = 0;
-    {
-      std::lock_guard<std::mutex> guard(bufferLock_);
-      if (!buffer_.empty()) {
-        byte = buffer_.front();
-        buffer_.erase(buffer_.begin());
-        have = true;
+  try {
+    while (running_.load()) {
+      bool have = false;
+      unsigned char byte = 0;
+      {
+        std::lock_guard<std::mutex> guard(bufferLock_);
+        if (!buffer_.empty()) {
+          byte = buffer_.front();
+          buffer_.erase(buffer_.begin());
+          have = true;
+        }
       }
+      if (have && !paused_.load()) tarvex::platform::writeSerial(portHandle_, &byte, 1);
+      const unsigned interval = intervalMs_.load();
+      if (interval != 0) tarvex::platform::sleepFor(std::chrono::milliseconds(interval));
     }
-    if (have && !paused_.load()) tarvex::platform::writeSerial(portHandle_, &byte, 1);
-    const unsigned interval = intervalMs_.load();
-    if (interval != 0) tarvex::platform::sleepFor(std::chrono::milliseconds(interval));
+  } catch (...) {
+    // A lock the system refused: the fan gets no more bytes until the next
+    // start, and the host process lives on.
+    tarvex::DiagnosticLog log;
+    log.error("Wind fan: the sending thread ended by an unexpected error.");
   }
   loopLeft_ = true;
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "tarvex_api.h"
 
@@ -50,10 +52,21 @@ struct DemoOptions {
   bool network = false;
 };
 
+struct HistogramOptions {
+  std::string svgFile;
+  std::string title = "histogram";
+  std::string unit = "us";
+  int bins = 80;
+  double from = NAN;  // NAN: from the samples
+  double to = NAN;
+  std::vector<std::string> sets;  // LABEL=FILE
+};
+
 int runStatus(Context& context, const StatusOptions& options);
 int runFormula(Context& context, const FormulaOptions& options);
 int runLink(Context& context, const LinkOptions& options);
 int runDemo(Context& context, const DemoOptions& options);
+int runHistogram(Context& context, const HistogramOptions& options);
 
 // Paces a live view that is rewritten ten times per second: false once
 // Ctrl-C was pressed or, with seconds > 0, that many seconds have passed

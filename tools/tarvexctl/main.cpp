@@ -60,7 +60,7 @@ const TarvexApi* Context::library() {
 
 namespace {
 
-const char* const kCommandNames[] = {"status", "formula", "link", "demo"};
+const char* const kCommandNames[] = {"status", "formula", "link", "demo", "histogram"};
 
 // "tarvexctl [--library FILE] [OPTIONS]" runs status: the command's name is
 // put in where the global options end, unless a command is named. A word
@@ -134,10 +134,25 @@ int main(int argc, char** argv) {
   demoCommand->add_flag("--network", demo.network, "the controller over multicast in a private network namespace");
   addSeconds(*demoCommand, demo.seconds, "end after N seconds; the exit code says whether the controller got valid frames");
 
+  HistogramOptions histogram;
+  CLI::App* histogramCommand = app.add_subcommand(
+      "histogram", "draw samples (pacing_bench, latency_bench --samples) as histograms in one SVG");
+  histogramCommand->add_option("--svg", histogram.svgFile, "the SVG file to write")->type_name("FILE")->required();
+  histogramCommand->add_option("--title", histogram.title, "the title (default histogram)")->type_name("TEXT");
+  histogramCommand->add_option("--unit", histogram.unit, "the values' unit (default us)")->type_name("TEXT");
+  histogramCommand->add_option("--bins", histogram.bins, "bins on the value axis (default 80)")
+      ->type_name("N")->check(tools::wholeInRange(1, 10000));
+  histogramCommand->add_option("--from", histogram.from, "the axis' low end (default: the lowest 0.1 %)")
+      ->type_name("X")->check(tools::inRange(-1e12, 1e12));
+  histogramCommand->add_option("--to", histogram.to, "the axis' high end (default: the highest 0.1 %)")
+      ->type_name("X")->check(tools::inRange(-1e12, 1e12));
+  histogramCommand->add_option("SETS", histogram.sets, "one panel each: a label and a file of samples, one a line")
+      ->type_name("LABEL=FILE")->required();
+
   std::string unknown;
   std::vector<std::string> args = withDefaultCommand(argc, argv, unknown);
   if (!unknown.empty()) {
-    std::fprintf(stderr, "tarvexctl: unknown command '%s'; the commands are status, formula, link, demo (see --help)\n",
+    std::fprintf(stderr, "tarvexctl: unknown command '%s'; the commands are status, formula, link, demo, histogram (see --help)\n",
                  unknown.c_str());
     return tools::kUsageError;
   }
@@ -149,5 +164,6 @@ int main(int argc, char** argv) {
   if (formulaCommand->parsed()) return runFormula(context, formula);
   if (linkCommand->parsed()) return runLink(context, link);
   if (demoCommand->parsed()) return runDemo(context, demo);
+  if (histogramCommand->parsed()) return runHistogram(context, histogram);
   return runStatus(context, status);
 }

@@ -148,7 +148,23 @@ struct Connection {
     return false;
   }
 
-  void receiveLoop() {
+  // The receive thread's body. Whatever it meets (no memory for a message,
+  // a fault nobody foresaw) ends the connection as a closed stream would,
+  // never the host process.
+  void receiveLoop() noexcept {
+    try {
+      receive();
+    } catch (...) {
+      logError("SimConnect: the receive thread ended by an unexpected error; the connection is closed");
+    }
+    try {
+      if (running.load() && !quitReceived) queueQuit();
+    } catch (...) {  // no room for the quit: the caller sees the connection end all the same
+    }
+    ended = true;
+  }
+
+  void receive() {
     std::vector<std::uint8_t> chunk(kReceiveChunk);
     while (running.load()) {
       const int n = transport->receive(chunk.data(), kReceiveChunk, kReceivePoll);
@@ -161,8 +177,6 @@ struct Connection {
                   [this](MessageFramer::Cut cut, const std::uint8_t* m, std::uint32_t size) { take(cut, m, size); });
       if (framer.broken()) break;
     }
-    if (running.load() && !quitReceived) queueQuit();
-    ended = true;
   }
 
   HRESULT send(const void* packet, int size) noexcept {

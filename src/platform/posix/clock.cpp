@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <sys/prctl.h>
+
 #include <cerrno>
 #include <ctime>
 #include <limits>
@@ -34,6 +36,20 @@ void sleepFor(std::chrono::nanoseconds duration) noexcept {
   }
 }
 
-void requestTimerResolution1ms() noexcept {}
+void sleepUntil(std::int64_t counterValue) noexcept {
+  timespec until{};
+  until.tv_sec = static_cast<time_t>(counterValue / kNsPerSecond);
+  until.tv_nsec = static_cast<long>(counterValue % kNsPerSecond);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
+void requestTimerResolution1ms() noexcept { prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL); }
+
+std::int64_t threadCpuTimeNs() noexcept {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
+}
 
 }  // namespace tarvex::platform
