@@ -141,7 +141,9 @@ TEST(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].payload, k.arrive[i]) << i;
     EXPECT_EQ(code, k.code);
     // 0.3 s apart in the capture (the first send may be late while the sockets start).
-    if (got.size() == 3) EXPECT_GE(got[2].at - got[1].at, std::chrono::milliseconds(250));
+    if (got.size() == 3) {
+      EXPECT_GE(got[2].at - got[1].at, std::chrono::milliseconds(250));
+    }
   }
 }
 
