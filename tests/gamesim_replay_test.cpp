@@ -1,8 +1,6 @@
-// tarvex-gamesim replay on capture files written here by hand, in the pcap
-// and pcapng layouts tcpdump and Wireshark write, around recorded F1
-// datagrams: the payloads arrive on loopback, in order and with the
-// capture's spacing, whatever address the capture names; frames that are
-// not whole UDP datagrams are skipped; a damaged file is reported.
+// tarvex-gamesim replay of pcap and pcapng files written here around recorded
+// F1 datagrams: the UDP payloads arrive on loopback in order, with the
+// capture's spacing, whatever address the capture names.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -32,17 +30,14 @@ void put(Bytes& b, std::initializer_list<std::pair<std::uint64_t, int>> fields, 
   }
 }
 
-// An Ethernet frame with an IPv4 packet from 192.168.1.5 to 10.1.2.3 (a rig
-// PC on the recording machine's network) carrying `payload` as UDP to
-// `port`, or as another protocol, or as the first fragment of a larger
-// datagram.
+// Ethernet, IPv4 from 192.168.1.5 to 10.1.2.3, `payload` as UDP to `port`
+// (or as TCP, or as the first fragment of a larger datagram).
 enum class Kind { udp, tcp, fragment };
 Bytes ethernetFrame(const Bytes& payload, std::uint16_t port, Kind kind = Kind::udp) {
   Bytes f(12, 0x02);  // MAC addresses
-  put(f, {{0x0800, 2}, {0x4500, 2}, {20 + 8 + payload.size(), 2}, {0x1234, 2},
-          {kind == Kind::fragment ? 0x2000u : 0u, 2},  // more fragments
-          {64, 1}, {kind == Kind::tcp ? 6u : 17u, 1}, {0, 2}, {0xC0A80105, 4}, {0x0A010203, 4},
-          {50000, 2}, {port, 2}, {8 + payload.size(), 2}, {0, 2}}, true);
+  put(f, {{0x0800, 2}, {0x4500, 2}, {20 + 8 + payload.size(), 2}, {0x1234, 2}, {kind == Kind::fragment ? 0x2000u : 0u, 2},
+          {64, 1}, {kind == Kind::tcp ? 6u : 17u, 1}, {0, 2}, {0xC0A80105, 4}, {0x0A010203, 4}, {50000, 2}, {port, 2},
+          {8 + payload.size(), 2}, {0, 2}}, true);
   f.insert(f.end(), payload.begin(), payload.end());
   return f;
 }
@@ -68,8 +63,7 @@ void block(Bytes& b, std::uint32_t type, const Bytes& body) {
   put(b, {{12 + padded, 4}});
 }
 
-// pcapng: a section, an Ethernet interface with nanosecond timestamps
-// (if_tsresol 9), an enhanced packet block per frame.
+// pcapng: a section, an Ethernet interface in nanoseconds (if_tsresol 9), a packet block per frame.
 Bytes pcapngFile(const std::vector<std::pair<double, Bytes>>& frames) {
   Bytes b, shb, idb;
   put(shb, {{0x1A2B3C4D, 4}, {1, 2}, {0, 2}, {~0ull, 8}});
@@ -86,10 +80,7 @@ Bytes pcapngFile(const std::vector<std::pair<double, Bytes>>& frames) {
   return b;
 }
 
-struct Received {
-  Bytes payload;
-  std::chrono::steady_clock::time_point at;
-};
+struct Received { Bytes payload; std::chrono::steady_clock::time_point at; };
 
 // Replays `file` to a loopback socket of ours and collects what arrives.
 std::vector<Received> replay(const Bytes& file, std::size_t expected, int* exitCode) {
@@ -115,38 +106,25 @@ std::vector<Received> replay(const Bytes& file, std::size_t expected, int* exitC
   return got;
 }
 
-class GamesimReplay : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { testing::useTestLogFolder(); }
-};
-
-// What arrives, in order, and the exit code. A snap length that cuts the
-// 1349-byte datagram skips it; a file that ends inside a packet, or a block
-// whose lengths disagree, ends the replay with an error after what came
-// before; TCP and a fragment are no whole UDP datagrams.
-TEST_F(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
+// TCP, a fragment and a datagram cut by the snap length are skipped; a file
+// that ends inside a packet, or a block whose lengths disagree, ends the
+// replay with an error after what came before.
+TEST(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
+  testing::useTestLogFolder();
   const Bytes motion = capture("f1-2023-motion-1.bin"), motionEx = capture("f1-2023-motionex-1.bin");
   ASSERT_EQ(motion.size(), 1349u);
   const Bytes small(64, 7);
   const std::vector<std::pair<double, Bytes>> frames = {
-      {1000.0, ethernetFrame(motion, 20777)},
-      {1000.1, ethernetFrame(Bytes(40, 1), 20777, Kind::tcp)},
-      {1000.2, ethernetFrame(Bytes(500, 2), 20777, Kind::fragment)},
-      {1000.3, ethernetFrame(motionEx, 20777)},
-      {1000.6, ethernetFrame(small, 20777)},
-  };
+      {1000.0, ethernetFrame(motion, 20777)}, {1000.1, ethernetFrame(Bytes(40, 1), 20777, Kind::tcp)},
+      {1000.2, ethernetFrame(Bytes(500, 2), 20777, Kind::fragment)}, {1000.3, ethernetFrame(motionEx, 20777)},
+      {1000.6, ethernetFrame(small, 20777)}};
   const Bytes smallFrame = ethernetFrame(small, 20777), motionFrame = ethernetFrame(motion, 20777);
   const std::vector<std::pair<double, Bytes>> two = {{1.0, smallFrame}, {1.01, motionFrame}};
   Bytes cut = pcapFile(two);
   cut.resize(cut.size() - 10);
   Bytes badBlock = pcapngFile(two);
   badBlock[badBlock.size() - 4] ^= 0xFF;  // the last block's closing length
-  struct Case {
-    const char* what;
-    Bytes file;
-    std::vector<Bytes> arrive;
-    int code;
-  };
+  struct Case { const char* what; Bytes file; std::vector<Bytes> arrive; int code; };
   const std::vector<Case> cases = {
       {"pcap", pcapFile(frames), {motion, motionEx, small}, 0},
       {"pcapng", pcapngFile(frames), {motion, motionEx, small}, 0},
@@ -162,8 +140,7 @@ TEST_F(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
     ASSERT_EQ(got.size(), k.arrive.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].payload, k.arrive[i]) << i;
     EXPECT_EQ(code, k.code);
-    // 0.3 s apart in the capture, and no sooner on the wire (the first
-    // send may be late while the program's sockets start).
+    // 0.3 s apart in the capture (the first send may be late while the sockets start).
     if (got.size() == 3) {
       EXPECT_GE(got[2].at - got[1].at, std::chrono::milliseconds(250));
     }

