@@ -78,12 +78,16 @@ TEST(GameSources, DetectionFlagsTheFirstGameFoundAndClearsTheOthers) {
   sources.installReader(GameId::XPlane, std::move(xplane));
   sources.installReader(GameId::F1, std::move(f1));
   sources.installReader(GameId::Lfs, std::move(lfs));
+  f->running = l->running = false;
+  EXPECT_FALSE(sources.detectGame());
+  EXPECT_EQ(x->detects + f->detects + l->detects, 3) << "a pass without a game asks each game once";
+  f->running = l->running = true;
   sources.setFlag(GameId::XPlane, true);  // left over from an earlier pass
 
   EXPECT_TRUE(sources.detectGame());
   EXPECT_EQ(sources.flaggedGame(), GameId::F1);
   EXPECT_FALSE(sources.flag(GameId::XPlane));
-  EXPECT_EQ(l->detects, 0) << "the pass stops at the first game found";
+  EXPECT_EQ(l->detects, 1) << "the pass stops at the first game found";
 
   EXPECT_TRUE(sources.openSource());
   EXPECT_EQ(f->opens, 1);
