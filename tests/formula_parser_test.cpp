@@ -173,7 +173,7 @@ TEST(Formula, StageParameters) {
 TEST(Numbers, TrailingNumberIsReadOrLeavesEverythingAlone) {
   const std::pair<std::string, double> read[] = {
       {"V;2", 2}, {"V;1;2", 2}, {"V; \t2.5 \n", 2.5}, {"V;-0,125", -0.125}, {"V;+.5", 0.5}, {"V;5.", 5},
-      {"V;-0", -0.0}, {"V;\xE2\x80\x93" "3", -3}, {"V;\xE2\x80\x93" "0x10", -16}, {"V;0xfF", 255},
+      {"V;-0", -0.0}, {"V;\xE2\x80\x93" "3", -3}, {"V;\xE2\x80\x93" "0x10", -16}, {"V;0xfF", 255}, {"V;0xaA", 170},
       {"V;-0x0", 0.0},  // the integer 0: no minus sign left
       {"V;0x", 0},      // as the C library's base-16 conversion reads it
       {"V;0x000000000000000000001", 1}, {"V;0x7FFFFFFFFFFFFFFF", 9223372036854775807.0},
