@@ -3,8 +3,10 @@
 #include "common/process_wide.h"
 #include "common/stopwatch.h"
 #include "fakes.h"
+#include "platform/scheduling.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -210,6 +212,22 @@ TEST(ProcessWide, AFailedConstructionIsTriedAgain) {
   processWide<FailsOnce>();
   EXPECT_EQ(FailsOnce::attempts, 2);
 }
+
+#if !defined(_WIN32)
+// Hosts and tests opt out of real-time priority with TARVEX_NO_REALTIME set
+// to anything but "" or "0".
+TEST(Scheduling, TheRealtimeOptOutReadsItsVariable) {
+  const struct { const char* value; bool disabled; } rows[] = {
+      {nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value == nullptr ? "unset" : row.value);
+    if (row.value == nullptr) unsetenv("TARVEX_NO_REALTIME");
+    else setenv("TARVEX_NO_REALTIME", row.value, 1);
+    EXPECT_EQ(platform::realtimeDisabled(), row.disabled);
+  }
+  setenv("TARVEX_NO_REALTIME", "1", 1);
+}
+#endif
 
 }  // namespace
 }  // namespace tarvex
