@@ -197,18 +197,7 @@ bool F1Reader::decode(const std::uint8_t* data, int size, GameDataRecord& record
 }
 
 int F1Reader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
-  bool received = false;
-  for (int i = 0; i < kMaxDatagramsPerCall; ++i) {
-    const std::uint8_t* data = nullptr;
-    const int size = feed.next(&data);
-    if (size < 2 || data == nullptr) break;
-    received = true;
-    decode(data, size, record);
-  }
-  if (!received) return 0;
-  lapFrame(record);
-  splitGravityIntoLoads(record);
-  return 1;
+  return drainFrame(feed, record, [&](const std::uint8_t* data, int size) { decode(data, size, record); });
 }
 
 // --- EA SPORTS WRC ----------------------------------------------------------------
@@ -270,20 +259,12 @@ int WrcReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
 // --- BeamNG.drive -----------------------------------------------------------------
 
 int BeamNgReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
-  bool received = false;
   bool valid = true;
-  for (int i = 0; i < kMaxDatagramsPerCall; ++i) {
-    const std::uint8_t* data = nullptr;
-    const int size = feed.next(&data);
-    if (size < 2 || data == nullptr) break;
-    received = true;
+  return drainFrame(feed, record, [&](const std::uint8_t* data, int size) {
     const Datagram in{data, size};
     using P = wire::BeamNgMotionSim;
-    if (!in.startsWith("BNG1") || !in.has(0, sizeof(P))) {
-      valid = false;  // nothing later in this call is trusted either
-      continue;
-    }
-    if (!valid) continue;
+    if (!in.startsWith("BNG1") || !in.has(0, sizeof(P))) valid = false;  // nothing later in this call either
+    if (!valid) return;
     double* c = record.channels;
     const double rollPos = in.f32(offsetof(P, rollPos));
     const double pitchPos = in.f32(offsetof(P, pitchPos));
@@ -308,11 +289,7 @@ int BeamNgReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept 
     c[ch::roll_accel] = deg(in.f32(offsetof(P, rollAcc)));
     c[ch::pitch_accel] = deg(in.f32(offsetof(P, pitchAcc)));
     c[ch::yaw_accel] = -deg(in.f32(offsetof(P, yawAcc)));
-  }
-  if (!received) return 0;
-  lapFrame(record);
-  splitGravityIntoLoads(record);
-  return 1;
+  });
 }
 
 // --- Live for Speed -----------------------------------------------------------------
@@ -323,16 +300,11 @@ bool LfsReader::detect() {
 }
 
 int LfsReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
-  bool received = false;
-  for (int i = 0; i < kMaxDatagramsPerCall; ++i) {
-    const std::uint8_t* data = nullptr;
-    const int size = feed.next(&data);
-    if (size < 2 || data == nullptr) break;
-    received = true;
+  return drainFrame(feed, record, [&](const std::uint8_t* data, int size) {
     const Datagram in{data, size};
     // Opts ff and 1ff put the header, ID, time and main sections first;
     // other option sets move the fields, and are not read.
-    if (!in.startsWith("LFST") || (size != wire::kLfsOutSimFf && size < wire::kLfsOutSim1ff)) continue;
+    if (!in.startsWith("LFST") || (size != wire::kLfsOutSimFf && size < wire::kLfsOutSim1ff)) return;
     std::memset(lastPacket, 0, sizeof lastPacket);
     std::memcpy(lastPacket, data, size < static_cast<int>(sizeof lastPacket) ? size : sizeof lastPacket);
     using P = wire::LfsOutSimMain;
@@ -356,11 +328,7 @@ int LfsReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
     c[ch::lateral_accel] = a.x;
     c[ch::longitu_accel] = a.y;
     c[ch::vertica_accel] = a.z;
-  }
-  if (!received) return 0;
-  lapFrame(record);
-  splitGravityIntoLoads(record);
-  return 1;
+  });
 }
 
 }  // namespace tarvex

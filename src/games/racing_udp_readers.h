@@ -19,6 +19,7 @@
 #include "common/clock.h"
 #include "games/detection.h"
 #include "games/game_sources.h"
+#include "games/gravity_split.h"
 #include "games/udp_receiver.h"
 
 namespace tarvex {
@@ -76,6 +77,23 @@ class UdpRacingReader : public GameReader {
  protected:
   // Laps the stopwatch into the record's frame interval.
   void lapFrame(GameDataRecord& record) noexcept;
+  // Hands each waiting datagram (at most kMaxDatagramsPerCall) to
+  // decode(data, size); a call that received any ends a frame.
+  template <class Decode>
+  int drainFrame(DatagramFeed& feed, GameDataRecord& record, Decode&& decode) noexcept {
+    bool received = false;
+    for (int i = 0; i < kMaxDatagramsPerCall; ++i) {
+      const std::uint8_t* data = nullptr;
+      const int size = feed.next(&data);
+      if (size < 2 || data == nullptr) break;
+      received = true;
+      decode(data, size);
+    }
+    if (!received) return 0;
+    lapFrame(record);
+    splitGravityIntoLoads(record);
+    return 1;
+  }
   // A fresh source: whatever a reader keeps from frame to frame starts over.
   virtual void restart() noexcept {}
 };
