@@ -35,6 +35,9 @@ SocketHandle openUdpSocket() noexcept;
 SocketHandle openTcpSocket() noexcept;
 // 0 on success, else -1 (the reason in lastSocketError).
 int closeSocket(SocketHandle socket) noexcept;
+// Ends both directions of a connected socket: a thread waiting on it
+// wakes and reads the end of the stream.
+void shutdownSocket(SocketHandle socket) noexcept;
 
 bool setNonBlocking(SocketHandle socket) noexcept;
 // Binds to any local IPv4 address (0.0.0.0) on `port`.

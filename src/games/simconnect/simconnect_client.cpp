@@ -10,7 +10,9 @@
 #include "common/diagnostic_log.h"
 #include "games/simconnect/message_queue.h"
 #include "games/simconnect/simconnect_config.h"
+#include "platform/clock.h"
 #include "platform/local_pipe.h"
+#include "platform/process_exit.h"
 #include "platform/sockets.h"
 
 namespace tarvex::simconnect {
@@ -22,6 +24,8 @@ constexpr std::size_t kQueueMessages = 4;
 constexpr std::size_t kSmallestQueue = 256 * 1024;
 constexpr int kReceiveChunk = 8192;
 constexpr int kOversizedLines = 10;
+// How long a close at unload waits for the receive thread.
+constexpr std::chrono::milliseconds kUnloadWait{500};
 
 class TcpTransport final : public Transport {
  public:
@@ -52,6 +56,8 @@ class TcpTransport final : public Transport {
     return n > 0 ? n : -1;
   }
 
+  void interrupt() noexcept override { platform::shutdownSocket(socket_); }
+
  private:
   platform::SocketHandle socket_;
 };
@@ -71,13 +77,6 @@ class PipeTransport final : public Transport {
 
 std::mutex connectorMutex;
 Connector customConnector;
-
-std::uint16_t tcpPort(const ClientConfig& config) {
-  std::uint16_t port = 0;
-  const char* text = config.port.c_str();
-  for (; *text >= '0' && *text <= '9' && port < 6554; ++text) port = static_cast<std::uint16_t>(port * 10 + (*text - '0'));
-  return *text == '\0' && port != 0 ? port : kDefaultPort;
-}
 
 // The server as the configuration says: its pipe, its TCP listener, or
 // (Auto) the pipe, then IPv6, then IPv4.
@@ -308,10 +307,13 @@ HRESULT SimConnect_Open(HANDLE* handle, const char* name, void*, std::uint32_t, 
       for (const std::string& line : problems) log.error(line);
     }
     for (const std::uint32_t protocol : {kProtocolMsfs2020, kProtocolFsx}) {
+      // The connection's buffers only once a server answers the connect:
+      // detection asks every pass.
+      std::unique_ptr<Transport> transport = connector ? connector() : connectConfigured(config);
+      if (!transport) return kFail;
       auto connection = std::make_unique<Connection>(config.maxReceiveSize);
       connection->protocol = protocol;
-      connection->transport = connector ? connector() : connectConfigured(config);
-      if (!connection->transport) return kFail;
+      connection->transport = std::move(transport);
       const OpenPacket packet = openPacket(protocol, name);
       if (!connection->transport->sendAll(&packet, sizeof packet)) return kFail;
       const OpenAnswer answer = awaitOpenAnswer(*connection);
@@ -331,7 +333,24 @@ HRESULT SimConnect_Open(HANDLE* handle, const char* name, void*, std::uint32_t, 
 HRESULT SimConnect_Close(HANDLE handle) noexcept {
   if (handle == nullptr) return kFail;
   handle->running = false;
-  if (handle->receiver.joinable()) handle->receiver.join();
+  // The cycle closes on a quit: its receive thread must not keep it waiting.
+  handle->transport->interrupt();
+  if (handle->receiver.joinable()) {
+    if (platform::canJoinThreadsAtUnload()) {
+      handle->receiver.join();
+    } else {
+      // Windows, unloading the DLL under the loader lock: the thread could
+      // not finish while we wait for it. Let it leave its loop, then let it
+      // go; while it still runs, it keeps the connection.
+      const auto deadline = std::chrono::steady_clock::now() + kUnloadWait;
+      while (!platform::otherThreadsTerminated() && !handle->ended.load() &&
+             std::chrono::steady_clock::now() < deadline) {
+        platform::sleepFor(std::chrono::milliseconds(1));
+      }
+      handle->receiver.detach();
+      if (!handle->ended.load() && !platform::otherThreadsTerminated()) return kOk;
+    }
+  }
   delete handle;  // the transport closes the stream; the server sees the client leave
   return kOk;
 }

@@ -64,6 +64,10 @@ class Transport {
   // Bytes received (at most `size`), 0 when nothing came within `wait`, -1
   // when the server closed the stream or it failed.
   virtual int receive(void* buffer, int size, std::chrono::milliseconds wait) = 0;
+  // Makes a receive under way, and every later one, return at once (the
+  // connection is closing). A transport whose receive waits briefly anyway
+  // needs nothing here.
+  virtual void interrupt() noexcept {}
 };
 
 // Opens a transport to the server, or returns null.

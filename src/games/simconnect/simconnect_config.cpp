@@ -153,6 +153,11 @@ ClientConfig parseConfig(std::string_view text, std::uint32_t index, std::vector
   return found;
 }
 
+std::uint16_t tcpPort(const ClientConfig& config) noexcept {
+  std::uint16_t port = 0;
+  return parseNumber(std::string_view(config.port), port) && port != 0 ? port : kDefaultPort;
+}
+
 std::filesystem::path findConfigFile() {
   std::error_code error;
   if (const char* named = std::getenv(kFileVariable); named != nullptr && *named != '\0') {

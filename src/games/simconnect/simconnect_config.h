@@ -63,6 +63,10 @@ std::filesystem::path findConfigFile();
 // with its problems. The file is read again only when it changed.
 ClientConfig loadConfig(std::uint32_t index, std::vector<std::string>& problems);
 
+// The TCP port of a configuration: its Port when that is a port number,
+// else kDefaultPort.
+std::uint16_t tcpPort(const ClientConfig& config) noexcept;
+
 // The full pipe name for a configuration: "\\ADDRESS\pipe\NAME".
 std::string pipePath(const ClientConfig& config);
 

@@ -67,6 +67,8 @@ SocketHandle openTcpSocket() noexcept {
 
 int closeSocket(SocketHandle socket) noexcept { return ::close(fd(socket)) == 0 ? 0 : -1; }
 
+void shutdownSocket(SocketHandle socket) noexcept { ::shutdown(fd(socket), SHUT_RDWR); }
+
 bool setNonBlocking(SocketHandle socket) noexcept {
   const int flags = fcntl(fd(socket), F_GETFL, 0);
   return flags >= 0 && fcntl(fd(socket), F_SETFL, flags | O_NONBLOCK) == 0;

@@ -64,6 +64,8 @@ SocketHandle openTcpSocket() noexcept { return handle(socket(AF_INET, SOCK_STREA
 
 int closeSocket(SocketHandle socket) noexcept { return closesocket(sock(socket)) == 0 ? 0 : -1; }
 
+void shutdownSocket(SocketHandle socket) noexcept { ::shutdown(sock(socket), SD_BOTH); }
+
 bool setNonBlocking(SocketHandle socket) noexcept {
   u_long on = 1;
   return ioctlsocket(sock(socket), FIONBIO, &on) == 0;
