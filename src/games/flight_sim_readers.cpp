@@ -12,7 +12,6 @@ namespace tarvex {
 
 namespace {
 
-double degrees(double radians) noexcept { return radians / kReaderPi * 180.0; }
 
 // The datagram's text: up to its first NUL, never past its end.
 std::string_view datagramText(const std::uint8_t* data, int size) noexcept {
@@ -47,11 +46,6 @@ float floatAt(const std::uint8_t* p) noexcept {
 }
 
 }  // namespace
-
-void UdpFlightReader::lapFrame(GameDataRecord& record) noexcept {
-  stopwatch.lap();
-  record.frameIntervalMs = stopwatch.lastLapMs();
-}
 
 // --- X-Plane ------------------------------------------------------------------
 

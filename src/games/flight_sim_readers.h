@@ -34,10 +34,6 @@ class UdpFlightReader : public GameReader {
 
   UdpReceiver receiver;
   std::uint16_t port;
-
- protected:
-  // Laps the stopwatch into the record's frame interval.
-  void lapFrame(GameDataRecord& record) noexcept;
 };
 
 // X-Plane's "data output" datagrams: a 5-byte header, then records of a

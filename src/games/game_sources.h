@@ -77,6 +77,13 @@ class GameReader {
   int groundContact = 0;
   // Laps between frames: the record's frame interval.
   Stopwatch stopwatch;
+
+ protected:
+  // Laps the stopwatch into the record's frame interval.
+  void lapFrame(GameDataRecord& record) noexcept {
+    stopwatch.lap();
+    record.frameIntervalMs = stopwatch.lastLapMs();
+  }
 };
 
 class GameSources {

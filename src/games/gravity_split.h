@@ -20,6 +20,11 @@ namespace tarvex {
 inline constexpr double kStandardGravity = 9.80665;
 // The value of pi the flight readers turn degrees and radians with.
 inline constexpr double kReaderPi = 3.14159265358979;
+// The double nearest pi: iRacing, rFactor 2, Euro Truck Simulator 2 and WRC.
+inline constexpr double kFullPi = 3.141592653589793;
+
+// Radians into degrees, with a reader's value of pi.
+inline double degrees(double radians, double pi = kReaderPi) noexcept { return radians / pi * 180.0; }
 
 inline void splitGravity(double* c, double pi) noexcept {
   const double phi = c[channel::roll_position] * pi / 180.0;

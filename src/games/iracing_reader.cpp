@@ -12,8 +12,6 @@ namespace tarvex {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-double degrees(double radians) noexcept { return radians / kPi * 180.0; }
 
 // The header names `wanted` in its first 32 characters (NUL-padded).
 bool hasName(const char (&name)[32], std::string_view wanted) noexcept {
@@ -111,7 +109,7 @@ int IRacingReader::decode(const std::uint8_t* view, std::size_t size, GameDataRe
             if (offsets_[variable] < 0) return;  // not in this session's headers
             float v;
             std::memcpy(&v, frame_ + offsets_[variable], sizeof v);
-            c[channel] = sign * (angle ? degrees(v) : v);
+            c[channel] = sign * (angle ? degrees(v, kFullPi) : v);
           };
           value(0, channel::lateral_accel_g, -1.0, false);  // LatAccel: positive to the left
           value(1, channel::longitu_accel_g, 1.0, false);
@@ -129,7 +127,7 @@ int IRacingReader::decode(const std::uint8_t* view, std::size_t size, GameDataRe
     }
   }
   lapFrame(record);
-  splitGravityFromLoads(record, kPi);
+  splitGravityFromLoads(record, kFullPi);
   return 1;
 }
 

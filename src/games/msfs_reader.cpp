@@ -38,7 +38,6 @@ const std::array<MsfsReader::Subscription, 5> MsfsReader::kSubscriptions = {{
 
 namespace {
 
-double degrees(double radians) noexcept { return radians / kReaderPi * 180.0; }
 
 }  // namespace
 
@@ -141,8 +140,7 @@ int MsfsReader::read(GameDataRecord& record) {
     dropConnection();
     return 0;
   }
-  stopwatch.lap();
-  record.frameIntervalMs = stopwatch.lastLapMs();
+  lapFrame(record);
   splitGravityIntoLoads(record);
   return 1;
 }

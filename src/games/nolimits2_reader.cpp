@@ -104,8 +104,7 @@ int NoLimits2Reader::read(GameDataRecord& record) {
     });
   }
   if (messages == 0) return 0;
-  stopwatch.lap();
-  record.frameIntervalMs = stopwatch.lastLapMs();
+  lapFrame(record);
   if (!haveReply) return 0;
   telemetry = newest;
   return consume(telemetry, record);

@@ -15,12 +15,6 @@ namespace {
 
 namespace ch = channel;
 constexpr double g = kStandardGravity;
-// EA SPORTS WRC turns radians into degrees with the longer pi.
-constexpr double kWrcPi = 3.141592653589793;
-
-double deg(double radians) noexcept { return radians / kReaderPi * 180.0; }
-double wrcDeg(double radians) noexcept { return radians / kWrcPi * 180.0; }
-
 // A received datagram; every read is checked against its size.
 struct Datagram {
   const std::uint8_t* data;
@@ -82,11 +76,6 @@ int UdpRacingReader::read(GameDataRecord& record) {
   return readFrom(feed, record);
 }
 
-void UdpRacingReader::lapFrame(GameDataRecord& record) noexcept {
-  stopwatch.lap();
-  record.frameIntervalMs = stopwatch.lastLapMs();
-}
-
 // --- DiRT Rally 2.0 -------------------------------------------------------------
 
 int DirtRally2Reader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
@@ -107,11 +96,11 @@ int DirtRally2Reader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexc
     axes.forward = unit(in.vec3(offsetof(P, forward)));
     axes.up = cross(axes.right, axes.forward);
     const Vec3 worldUp{0, 1, 0};
-    c[ch::pitch_position] = deg(pitchOf(axes, worldUp));
-    c[ch::roll_position] = -deg(rollOf(axes, worldUp));  // left side down
+    c[ch::pitch_position] = degrees(pitchOf(axes, worldUp));
+    c[ch::roll_position] = -degrees(rollOf(axes, worldUp));  // left side down
     // Heading clockwise seen from above: the world is right-handed with Y
     // up, so a car facing +Z has its right side towards -X.
-    c[ch::yaw_position] = deg(std::atan2(-axes.forward.x, axes.forward.z));
+    c[ch::yaw_position] = degrees(std::atan2(-axes.forward.x, axes.forward.z));
     const Vec3 v = axes.toCar(in.vec3(offsetof(P, velocity)));
     c[ch::lateral_speed] = v.x;
     c[ch::longitu_speed] = v.y;
@@ -129,15 +118,15 @@ int DirtRally2Reader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexc
       c[ch::lateral_accel] = -in.f32(offsetof(P, lateralG)) * g;
       c[ch::longitu_accel] = in.f32(offsetof(P, longitudinalG)) * g;
       c[ch::vertica_accel] = in.f32(offsetof(P, verticalG)) * g;
-      c[ch::pitch_position] = deg(in.f32(offsetof(P, pitch)));
-      c[ch::pitch_speed] = deg(in.f32(offsetof(P, pitchVelocity)));
-      c[ch::pitch_accel] = deg(in.f32(offsetof(P, pitchAcceleration)));
-      c[ch::roll_position] = deg(in.f32(offsetof(P, roll)));
-      c[ch::roll_speed] = deg(in.f32(offsetof(P, rollVelocity)));
-      c[ch::roll_accel] = deg(in.f32(offsetof(P, rollAcceleration)));
-      c[ch::yaw_position] = deg(in.f32(offsetof(P, yaw))) - 90.0;
-      c[ch::yaw_speed] = deg(in.f32(offsetof(P, yawVelocity)));
-      c[ch::yaw_accel] = deg(in.f32(offsetof(P, yawAcceleration)));
+      c[ch::pitch_position] = degrees(in.f32(offsetof(P, pitch)));
+      c[ch::pitch_speed] = degrees(in.f32(offsetof(P, pitchVelocity)));
+      c[ch::pitch_accel] = degrees(in.f32(offsetof(P, pitchAcceleration)));
+      c[ch::roll_position] = degrees(in.f32(offsetof(P, roll)));
+      c[ch::roll_speed] = degrees(in.f32(offsetof(P, rollVelocity)));
+      c[ch::roll_accel] = degrees(in.f32(offsetof(P, rollAcceleration)));
+      c[ch::yaw_position] = degrees(in.f32(offsetof(P, yaw))) - 90.0;
+      c[ch::yaw_speed] = degrees(in.f32(offsetof(P, yawVelocity)));
+      c[ch::yaw_accel] = degrees(in.f32(offsetof(P, yawAcceleration)));
     }
     // These packets carry no game time.
     record.gameStepMs = (0.0 - record.gameTimeS) * 1000.0;
@@ -172,9 +161,9 @@ bool F1Reader::decode(const std::uint8_t* data, int size, GameDataRecord& record
     c[ch::lateral_accel] = -in.f32(car + offsetof(C, gForceLateral)) * g;
     c[ch::longitu_accel] = in.f32(car + offsetof(C, gForceLongitudinal)) * g;
     c[ch::vertica_accel] = -in.f32(car + offsetof(C, gForceVertical)) * g;
-    c[ch::yaw_position] = deg(in.f32(car + offsetof(C, yaw)));
-    c[ch::pitch_position] = deg(in.f32(car + offsetof(C, pitch)));
-    c[ch::roll_position] = deg(in.f32(car + offsetof(C, roll)));
+    c[ch::yaw_position] = degrees(in.f32(car + offsetof(C, yaw)));
+    c[ch::pitch_position] = degrees(in.f32(car + offsetof(C, pitch)));
+    c[ch::roll_position] = degrees(in.f32(car + offsetof(C, roll)));
     return true;
   }
   const bool ex2023 = format == 2023 && size == static_cast<int>(sizeof(wire::F1MotionEx2023));
@@ -185,12 +174,12 @@ bool F1Reader::decode(const std::uint8_t* data, int size, GameDataRecord& record
     // way as the rates about Y and X, its roll (right side down) the other
     // way from the rate about Z.
     using E = wire::F1MotionEx2023;
-    c[ch::pitch_speed] = deg(in.f32(offsetof(E, angularVelocity)));
-    c[ch::yaw_speed] = deg(in.f32(offsetof(E, angularVelocity) + 4));
-    c[ch::roll_speed] = -deg(in.f32(offsetof(E, angularVelocity) + 8));
-    c[ch::pitch_accel] = deg(in.f32(offsetof(E, angularAcceleration)));
-    c[ch::yaw_accel] = deg(in.f32(offsetof(E, angularAcceleration) + 4));
-    c[ch::roll_accel] = -deg(in.f32(offsetof(E, angularAcceleration) + 8));
+    c[ch::pitch_speed] = degrees(in.f32(offsetof(E, angularVelocity)));
+    c[ch::yaw_speed] = degrees(in.f32(offsetof(E, angularVelocity) + 4));
+    c[ch::roll_speed] = -degrees(in.f32(offsetof(E, angularVelocity) + 8));
+    c[ch::pitch_accel] = degrees(in.f32(offsetof(E, angularAcceleration)));
+    c[ch::yaw_accel] = degrees(in.f32(offsetof(E, angularAcceleration) + 4));
+    c[ch::roll_accel] = -degrees(in.f32(offsetof(E, angularAcceleration) + 8));
     return true;
   }
   return false;
@@ -212,7 +201,7 @@ int WrcReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
   if (!in.has(0, sizeof(P))) {
     // Not our structure (another packet, or a structure file of other
     // channels): a frame, but nothing to read.
-    splitGravityIntoLoads(record, kWrcPi);
+    splitGravityIntoLoads(record, kFullPi);
     return 1;
   }
   double* c = record.channels;
@@ -230,9 +219,9 @@ int WrcReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
   c[ch::lateral_accel] = a.x;
   c[ch::longitu_accel] = a.y;
   c[ch::vertica_accel] = a.z;
-  const double yaw = wrcDeg(std::atan2(-axes.forward.x, axes.forward.z));  // clockwise from above
-  const double roll = -wrcDeg(rollOf(axes, worldUp));  // left side down
-  const double pitch = wrcDeg(pitchOf(axes, worldUp));
+  const double yaw = degrees(std::atan2(-axes.forward.x, axes.forward.z), kFullPi);  // clockwise from above
+  const double roll = -degrees(rollOf(axes, worldUp), kFullPi);  // left side down
+  const double pitch = degrees(pitchOf(axes, worldUp), kFullPi);
   c[ch::yaw_position] = yaw;
   c[ch::roll_position] = roll;
   c[ch::pitch_position] = pitch;
@@ -252,7 +241,7 @@ int WrcReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
     previous_[3 + k] = rate;
   }
   havePrevious_ = true;
-  splitGravityIntoLoads(record, kWrcPi);
+  splitGravityIntoLoads(record, kFullPi);
   return 1;
 }
 
@@ -269,9 +258,9 @@ int BeamNgReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept 
     const double rollPos = in.f32(offsetof(P, rollPos));
     const double pitchPos = in.f32(offsetof(P, pitchPos));
     const double yawPos = in.f32(offsetof(P, yawPos));
-    c[ch::roll_position] = deg(rollPos);
-    c[ch::pitch_position] = deg(pitchPos);
-    c[ch::yaw_position] = -deg(yawPos);
+    c[ch::roll_position] = degrees(rollPos);
+    c[ch::pitch_position] = degrees(pitchPos);
+    c[ch::yaw_position] = -degrees(yawPos);
     // The velocity is in world axes (Z up); a car with all angles 0 faces
     // -Y with its right side towards -X. The packet's yaw counts clockwise.
     const CarAxes axes = carAxes(-yawPos, pitchPos, rollPos, {-1, 0, 0}, {0, -1, 0}, {0, 0, 1});
@@ -283,12 +272,12 @@ int BeamNgReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept 
     c[ch::lateral_accel] = -in.f32(offsetof(P, acceleration));
     c[ch::longitu_accel] = -in.f32(offsetof(P, acceleration) + 4);
     c[ch::vertica_accel] = -in.f32(offsetof(P, acceleration) + 8);
-    c[ch::roll_speed] = deg(in.f32(offsetof(P, rollRate)));
-    c[ch::pitch_speed] = deg(in.f32(offsetof(P, pitchRate)));
-    c[ch::yaw_speed] = -deg(in.f32(offsetof(P, yawRate)));
-    c[ch::roll_accel] = deg(in.f32(offsetof(P, rollAcc)));
-    c[ch::pitch_accel] = deg(in.f32(offsetof(P, pitchAcc)));
-    c[ch::yaw_accel] = -deg(in.f32(offsetof(P, yawAcc)));
+    c[ch::roll_speed] = degrees(in.f32(offsetof(P, rollRate)));
+    c[ch::pitch_speed] = degrees(in.f32(offsetof(P, pitchRate)));
+    c[ch::yaw_speed] = -degrees(in.f32(offsetof(P, yawRate)));
+    c[ch::roll_accel] = degrees(in.f32(offsetof(P, rollAcc)));
+    c[ch::pitch_accel] = degrees(in.f32(offsetof(P, pitchAcc)));
+    c[ch::yaw_accel] = -degrees(in.f32(offsetof(P, yawAcc)));
   });
 }
 
@@ -314,16 +303,16 @@ int LfsReader::readFrom(DatagramFeed& feed, GameDataRecord& record) noexcept {
     double* c = record.channels;
     // The game's heading turns anticlockwise and its roll puts the right
     // side down; the channels turn clockwise and put the left side down.
-    c[ch::yaw_position] = -deg(heading);
-    c[ch::pitch_position] = deg(pitch);
-    c[ch::roll_position] = -deg(roll);
+    c[ch::yaw_position] = -degrees(heading);
+    c[ch::pitch_position] = degrees(pitch);
+    c[ch::roll_position] = -degrees(roll);
     // World vectors (X east, Y north, Z up) into the car's axes; heading 0
     // faces north. The rates are right-hand turns about the car's axes.
     const CarAxes axes = carAxes(heading, pitch, roll, {1, 0, 0}, {0, 1, 0}, {0, 0, 1});
     const Vec3 w = axes.toCar(in.vec3(offsetof(P, angularVelocity)));
-    c[ch::pitch_speed] = deg(w.x);
-    c[ch::roll_speed] = -deg(w.y);
-    c[ch::yaw_speed] = -deg(w.z);
+    c[ch::pitch_speed] = degrees(w.x);
+    c[ch::roll_speed] = -degrees(w.y);
+    c[ch::yaw_speed] = -degrees(w.z);
     const Vec3 a = axes.toCar(in.vec3(offsetof(P, acceleration)));
     c[ch::lateral_accel] = a.x;
     c[ch::longitu_accel] = a.y;

@@ -75,8 +75,6 @@ class UdpRacingReader : public GameReader {
   std::uint16_t port;
 
  protected:
-  // Laps the stopwatch into the record's frame interval.
-  void lapFrame(GameDataRecord& record) noexcept;
   // Hands each waiting datagram (at most kMaxDatagramsPerCall) to
   // decode(data, size); a call that received any ends a frame.
   template <class Decode>

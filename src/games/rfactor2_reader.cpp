@@ -12,8 +12,6 @@ namespace tarvex {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-double degrees(double radians) noexcept { return radians / kPi * 180.0; }
 
 void note(const char* text) noexcept {
   std::fputs(text, stdout);
@@ -98,18 +96,18 @@ int RFactor2Reader::decode(const std::uint8_t* view, std::size_t size, GameDataR
   c[channel::lateral_accel] = -b.localAcceleration[0];
   c[channel::vertica_accel] = b.localAcceleration[1];
   c[channel::longitu_accel] = -b.localAcceleration[2];
-  c[channel::pitch_speed] = degrees(b.localRotation[0]);
-  c[channel::yaw_speed] = -degrees(b.localRotation[1]);
-  c[channel::roll_speed] = degrees(b.localRotation[2]);
-  c[channel::pitch_accel] = degrees(b.localRotationAccel[0]);
-  c[channel::yaw_accel] = -degrees(b.localRotationAccel[1]);
-  c[channel::roll_accel] = degrees(b.localRotationAccel[2]);
+  c[channel::pitch_speed] = degrees(b.localRotation[0], kFullPi);
+  c[channel::yaw_speed] = -degrees(b.localRotation[1], kFullPi);
+  c[channel::roll_speed] = degrees(b.localRotation[2], kFullPi);
+  c[channel::pitch_accel] = degrees(b.localRotationAccel[0], kFullPi);
+  c[channel::yaw_accel] = -degrees(b.localRotationAccel[1], kFullPi);
+  c[channel::roll_accel] = degrees(b.localRotationAccel[2], kFullPi);
   const Quaternion q = fromMatrix(b.orientation);
-  c[channel::yaw_position] = -degrees(std::atan2(2 * (q.y * q.w - q.x * q.z), 1 - 2 * (q.y * q.y + q.z * q.z)));
-  c[channel::roll_position] = degrees(std::asin(std::clamp(2 * (q.x * q.y + q.w * q.z), -1.0, 1.0)));
-  c[channel::pitch_position] = degrees(std::atan2(2 * (q.w * q.x - q.y * q.z), 1 - 2 * (q.x * q.x + q.z * q.z)));
+  c[channel::yaw_position] = -degrees(std::atan2(2 * (q.y * q.w - q.x * q.z), 1 - 2 * (q.y * q.y + q.z * q.z)), kFullPi);
+  c[channel::roll_position] = degrees(std::asin(std::clamp(2 * (q.x * q.y + q.w * q.z), -1.0, 1.0)), kFullPi);
+  c[channel::pitch_position] = degrees(std::atan2(2 * (q.w * q.x - q.y * q.z), 1 - 2 * (q.x * q.x + q.z * q.z)), kFullPi);
   lapFrame(record);
-  splitGravityIntoLoads(record, kPi);
+  splitGravityIntoLoads(record, kFullPi);
   return 1;
 }
 

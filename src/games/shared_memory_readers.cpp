@@ -13,7 +13,6 @@ namespace tarvex {
 
 namespace {
 
-double degrees(double radians) noexcept { return radians / kReaderPi * 180.0; }
 
 void note(const char* text) noexcept {
   std::fputs(text, stdout);
@@ -51,11 +50,6 @@ void SharedMemoryReader::watchGame(std::vector<std::string_view> processes, cons
 void SharedMemoryReader::releaseSection() noexcept {
   watch_.stop();
   platform::closeGameSection(section_);
-}
-
-void SharedMemoryReader::lapFrame(GameDataRecord& record) noexcept {
-  stopwatch.lap();
-  record.frameIntervalMs = stopwatch.lastLapMs();
 }
 
 // --- Assetto Corsa and AC EVO --------------------------------------------------------
@@ -308,7 +302,6 @@ bool Ets2Reader::open() {
 int Ets2Reader::decode(const std::uint8_t* view, std::size_t size, GameDataRecord& record) noexcept {
   blocks::ScsTelemetry t{};
   if (!shm::copyPrefix(view, size, shm::kScsBytesRead, t) || t.running == 0) return 0;
-  constexpr double kPi = 3.141592653589793;
   double* c = record.channels;
   c[channel::yaw_position] = std::clamp(static_cast<double>(t.heading) * 360.0, 0.0, 360.0);
   c[channel::pitch_position] = std::clamp(static_cast<double>(t.pitch * 360.0f), -90.0, 90.0);
@@ -328,7 +321,7 @@ int Ets2Reader::decode(const std::uint8_t* view, std::size_t size, GameDataRecor
   c[channel::yaw_accel] = t.angularAcceleration[1] * 360.0f;
   c[channel::roll_accel] = -t.angularAcceleration[2] * 360.0f;
   lapFrame(record);
-  splitGravityIntoLoads(record, kPi);
+  splitGravityIntoLoads(record, kFullPi);
   return 1;
 }
 

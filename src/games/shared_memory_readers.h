@@ -56,7 +56,6 @@ class SharedMemoryReader : public GameReader {
   // Starts watching the game's processes (and its section by name).
   void watchGame(std::vector<std::string_view> processes, const wchar_t* section) noexcept;
   void releaseSection() noexcept;
-  void lapFrame(GameDataRecord& record) noexcept;
 
   ProcessList* processes_;
   platform::GameSection section_;
