@@ -29,7 +29,7 @@ void putChecksum(Message& message) noexcept {
   message[covered + 1] = static_cast<std::uint8_t>(crc >> 8);
 }
 
-// Step 4: every queued host message goes out in this cycle. After a write
+// Every queued host message goes out in this cycle. After a write
 // failure the port is closed, so the rest of the queue is dropped without
 // trying (each would fail the same way).
 bool sendQueued(DeviceLink& link) {
@@ -50,7 +50,7 @@ bool sendQueued(DeviceLink& link) {
   return true;
 }
 
-// Step 5: the front auto message, written as it is; then the repeat rule.
+// The front auto message, written as it is; then the repeat rule.
 void sendAutoMessage(DeviceLink& link, bool portUsable) {
   Message& message = link.serialAutoMessage;
   if (!link.autoMessageQueue.copyFront(message)) return;
@@ -75,7 +75,7 @@ void sendAutoMessage(DeviceLink& link, bool portUsable) {
   }
 }
 
-// Step 6: everything the driver holds, without waiting for more. A port
+// Everything the driver holds, without waiting for more. A port
 // closed meanwhile fails here too, and the link becomes disconnected.
 bool receive(DeviceLink& link) {
   try {

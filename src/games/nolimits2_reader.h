@@ -40,8 +40,8 @@ class NoLimits2Reader final : public GameReader {
   int read(GameDataRecord& record) override;
   void close() override;
 
-  // Steps 2 to 8 for one telemetry reply whose frame interval is already in
-  // the record: 1 for a new frame, 0 when the server is not in play, the
+  // Decodes one telemetry reply whose frame interval is already in the
+  // record: 1 for a new frame, 0 when the server is not in play, the
   // frame number repeats, or a value is not a finite number.
   int consume(const NoLimits2Telemetry& t, GameDataRecord& record) noexcept;
 

@@ -10,7 +10,7 @@
 // hold the 2 ms cycle), so the record holds the newest datagram; DiRT Rally
 // 2.0 and WRC take one datagram per call.
 //
-// Every reader ends a frame with the gravity split, form B: the games send
+// Every reader ends a frame with splitGravityIntoLoads: the games send
 // accelerations without gravity, the loads are gravity plus them.
 #pragma once
 
