@@ -135,11 +135,7 @@ TEST_F(EngineTest, FrozenDataHoldsTheOutputsFromThe252ndUnchangedCycle) {
   sent[ch::vertica_accel_g] = 5.0;
   settle();
 
-  counting = false;          // a paused game: every channel stays as it is,
-  sent[22] = std::nan("");  // but a NaN channel never counts as unchanged
-  cycles(300);
-  EXPECT_EQ(engine.transitionStatus(), 100.0);
-  sent[22] = 0.0;
+  counting = false;  // a paused game: every channel stays as it is
   sent[ch::vertica_accel_g] = 7.0;
   cycle();  // the first frozen frame still differs from the last
   for (int unchanged = 1; unchanged <= 251; ++unchanged) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -91,7 +92,11 @@ TEST(GameSources, DetectionFlagsTheFirstGameFoundAndClearsTheOthers) {
 
   EXPECT_TRUE(sources.openSource());
   EXPECT_EQ(f->opens, 1);
+  f->onRead = [](GameDataRecord& r, int) { r.channels[3] = std::nan(""), r.channels[4] = -HUGE_VAL, r.channels[5] = 2.5; };
   EXPECT_EQ(sources.readFrame(), 1);
+  EXPECT_EQ(sources.record.channels[3], 0.0) << "a channel sent as no number reads 0";
+  EXPECT_EQ(sources.record.channels[4], 0.0);
+  EXPECT_EQ(sources.record.channels[5], 2.5);
   f->sending = false;
   EXPECT_EQ(sources.readFrame(), 0);
   EXPECT_EQ(sources.closeSource(), 1);

@@ -1,6 +1,7 @@
 #include "games/game_sources.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -107,7 +108,13 @@ bool GameSources::openSource() {
 
 int GameSources::readFrame() {
   GameReader* reader = flaggedReader();
-  return reader != nullptr && reader->read(record) == 1 ? 1 : 0;
+  if (reader == nullptr || reader->read(record) != 1) return 0;
+  // Whatever a game sends, a value that is no number would stay in every
+  // filter it reaches: such a channel reads 0.
+  for (double& value : record.channels) {
+    if (!std::isfinite(value)) value = 0.0;
+  }
+  return 1;
 }
 
 int GameSources::closeSource() {
