@@ -1,5 +1,7 @@
 #include "platform/sockets.h"
 
+#include "platform/posix/socket_connect.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -115,19 +117,23 @@ bool setReuseAddress(SocketHandle socket) noexcept {
   return setsockopt(fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
+int connectWithin(int s, const sockaddr* address, socklen_t length, std::chrono::milliseconds timeout) noexcept {
+  if (connect(s, address, length) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  const int events = pollFor(s, POLLOUT, timeout);
+  if (events < 0) return errno;
+  if (events == 0) return ETIMEDOUT;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+  return error;
+}
+
 int connectIPv4(SocketHandle socket, std::uint32_t address, std::uint16_t port,
                 std::chrono::milliseconds timeout) noexcept {
   if (!setNonBlocking(socket)) return errno;
   const sockaddr_in a = ipv4(address, port);
-  if (connect(fd(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return 0;
-  if (errno != EINPROGRESS) return errno;
-  const int events = pollFor(fd(socket), POLLOUT, timeout);
-  if (events < 0) return errno;
-  if (events == 0) return ETIMEDOUT;
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
+  return connectWithin(fd(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a, timeout);
 }
 
 WaitResult waitReadable(SocketHandle socket, std::chrono::microseconds timeout) noexcept {

@@ -4,11 +4,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/posix/socket_connect.h"
 
 namespace tarvex::platform {
 
@@ -27,22 +28,7 @@ int connectOne(const addrinfo& a, std::chrono::milliseconds timeout, int& error)
     ::close(s);
     return -1;
   }
-  if (connect(s, a.ai_addr, a.ai_addrlen) == 0) return s;
-  if (errno != EINPROGRESS) {
-    error = errno;
-    ::close(s);
-    return -1;
-  }
-  pollfd p{s, POLLOUT, 0};
-  int n;
-  do {
-    n = poll(&p, 1, static_cast<int>(timeout.count()));
-  } while (n < 0 && errno == EINTR);
-  int result = n < 0 ? errno : n == 0 ? ETIMEDOUT : 0;
-  if (result == 0) {
-    socklen_t length = sizeof result;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &result, &length) != 0) result = errno;
-  }
+  const int result = connectWithin(s, a.ai_addr, a.ai_addrlen, timeout);
   if (result != 0) {
     error = result;
     ::close(s);

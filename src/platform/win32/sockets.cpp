@@ -113,32 +113,34 @@ bool setReuseAddress(SocketHandle) noexcept {
   return true;
 }
 
-int connectIPv4(SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                std::chrono::milliseconds timeout) noexcept {
-  // Non-blocking first: a blocking connect to a closed local port takes
-  // Windows about two seconds of retries before it reports the refusal.
-  if (!setNonBlocking(socket)) return WSAGetLastError();
-  const sockaddr_in a = ipv4(address, port);
-  if (connect(sock(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return 0;
+int connectWithin(SOCKET s, const sockaddr* address, int length, std::chrono::milliseconds timeout) noexcept {
+  if (connect(s, address, length) == 0) return 0;
   const int started = WSAGetLastError();
   if (started != WSAEWOULDBLOCK) return started;
   fd_set writable;
   fd_set failed;
   FD_ZERO(&writable);
   FD_ZERO(&failed);
-  FD_SET(sock(socket), &writable);
-  FD_SET(sock(socket), &failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
   timeval tv = toTimeval(timeout);
   const int n = select(0, nullptr, &writable, &failed, &tv);
   if (n == SOCKET_ERROR) return WSAGetLastError();
   if (n == 0) return WSAETIMEDOUT;
   int error = 0;
-  int length = sizeof error;
-  if (getsockopt(sock(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
-    return WSAGetLastError();
-  }
-  if (error == 0 && FD_ISSET(sock(socket), &failed)) error = WSAECONNREFUSED;
+  int size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return WSAGetLastError();
+  if (error == 0 && FD_ISSET(s, &failed)) error = WSAECONNREFUSED;
   return error;
+}
+
+int connectIPv4(SocketHandle socket, std::uint32_t address, std::uint16_t port,
+                std::chrono::milliseconds timeout) noexcept {
+  // Non-blocking first: a blocking connect to a closed local port takes
+  // Windows about two seconds of retries before it reports the refusal.
+  if (!setNonBlocking(socket)) return WSAGetLastError();
+  const sockaddr_in a = ipv4(address, port);
+  return connectWithin(sock(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a, timeout);
 }
 
 WaitResult waitReadable(SocketHandle socket, std::chrono::microseconds timeout) noexcept {

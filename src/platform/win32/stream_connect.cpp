@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "platform/win32/socket_connect.h"
+
 namespace tarvex::platform {
 
 namespace {
@@ -25,30 +27,7 @@ SocketHandle connectOne(const addrinfo& a, std::chrono::milliseconds timeout, in
     closesocket(s);
     return kInvalidSocket;
   }
-  if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == 0) return static_cast<SocketHandle>(s);
-  int result = WSAGetLastError();
-  if (result == WSAEWOULDBLOCK) {
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval tv{static_cast<long>(timeout.count() / 1000), static_cast<long>(timeout.count() % 1000 * 1000)};
-    const int n = select(0, nullptr, &writable, &failed, &tv);
-    if (n == SOCKET_ERROR) {
-      result = WSAGetLastError();
-    } else if (n == 0) {
-      result = WSAETIMEDOUT;
-    } else {
-      result = 0;
-      int length = sizeof result;
-      if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&result), &length) != 0) {
-        result = WSAGetLastError();
-      }
-      if (result == 0 && FD_ISSET(s, &failed)) result = WSAECONNREFUSED;
-    }
-  }
+  const int result = connectWithin(s, a.ai_addr, static_cast<int>(a.ai_addrlen), timeout);
   if (result != 0) {
     error = result;
     closesocket(s);
