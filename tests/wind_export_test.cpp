@@ -1,7 +1,5 @@
-// The fan following the wind axis, the whole road (Linux): the simulated
-// X-Plane's speed feeds the wind slot, the cycle started through the
-// exports sends its level to a fan on a pty registered as COM45 with
-// initWindSerial, and stopping the cycle switches the fan off.
+// The whole road to the fan (Linux): the simulated X-Plane's speed feeds the wind slot, the
+// cycle sends its level to a pty registered as COM45 with initWindSerial; its stop switches the fan off.
 #include <gtest/gtest.h>
 
 #if defined(__linux__)
@@ -31,23 +29,17 @@ TEST(WindExports, TheFanFollowsTheWindAxis) {
   t::GamePortsLock lock;
   t::Child sim = t::startGamesim(
       {"xplane", "--process-name", "X-Plane.exe", "--rate", "250", "--flight-seconds", "4", "--seconds", "60", "--quiet"});
-  ASSERT_TRUE(sim.started());
   tv.startGamesource_Thread();
   tv.setMotionsystemready(1);
   ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == 0; }, 30s));
-
-  // Each byte the fan gets against the wind level the cycle has just then.
-  double* cues = nullptr;
-  int count = 0;
-  tv.getMotionCueData(2, &cues, &count);
-  ASSERT_EQ(count, 23);
+  double* cues = nullptr;  // each byte the fan gets against the wind level the cycle has just then
+  tv.getMotionCueData(2, &cues, nullptr);
   int compared = 0, close = 0, distinct = 0, last = -1;
   const auto end = std::chrono::steady_clock::now() + 3s;
   while (std::chrono::steady_clock::now() < end) {
     const t::Bytes got = fan.within(5);
     if (got.empty()) continue;
-    const double level = std::clamp(cues[21], 0.0, 100.0);
-    const int expected = static_cast<int>(level / 100.0 * 255.0);
+    const int expected = static_cast<int>(std::clamp(cues[21], 0.0, 100.0) / 100.0 * 255.0);
     const int byte = got.back();
     ++compared;
     if (std::abs(byte - expected) <= 8) ++close;
