@@ -6,13 +6,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/channels.h"
+#include "link_support.h"
 #include "loaded_library.h"
 #include "support.h"
 
@@ -20,16 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace t = tarvex::testing;
-
-int channel(const TarvexApi& tv, const char* wanted) {
-  const char* names = nullptr;
-  tv.getGameDataNames(&names, nullptr);
-  int c = 1;
-  for (const char* n = names; *n != '\0'; n += std::strlen(n) + 1, ++c) {
-    if (std::strcmp(n, wanted) == 0) return c;
-  }
-  return 0;
-}
+namespace ch = tarvex::channel;
 
 // flightWithGear: ground, air, ground again. msfs: air then ground, a blended
 // profile weight, and the simulator's quit drops the game. coaster: never ground.
@@ -53,10 +46,8 @@ struct Range {
 struct Seen {
   Range pitch, roll, yaw, longitudinal;
   double maxSpeed = 0;
-  bool oneG = false;          // a vertical load of about one g
-  bool blended = false;       // an air weight strictly between 0 and 100
-  bool dropped = false;       // the game was let go
-  std::vector<int> profiles;  // the active profile, each change once
+  bool oneG = false, blended = false, dropped = false;  // about 1 g; an air weight in (0, 100); let go
+  std::vector<int> profiles;                            // the active profile, each change once
 
   bool changed(std::vector<int> order) const {
     return std::search(profiles.begin(), profiles.end(), order.begin(), order.end()) != profiles.end();
@@ -89,11 +80,6 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   if (game.run == Run::msfsPipe) GTEST_SKIP() << "local named pipes exist on Windows only";
 #endif
   const TarvexApi& tv = loadedLibrary();
-  const int pitch = channel(tv, "pitch_position"), roll = channel(tv, "roll_position"),
-            yaw = channel(tv, "yaw_position"), longitudinal = channel(tv, "longitu_accel"),
-            load = channel(tv, "vertica_accel_g"), speed = channel(tv, "speed"),
-            longSpeed = channel(tv, "longitu_speed");
-  ASSERT_GT(pitch * roll * yaw * longitudinal * load * speed * longSpeed, 0);
   t::GamePortsLock lock;
   std::vector<std::string> args;
   std::istringstream words(game.command);
@@ -122,10 +108,10 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (!seen.enough(game.run) && std::chrono::steady_clock::now() < end) {
     seen.dropped = seen.dropped || tv.getGameID() != game.id;
-    seen.pitch.add(data[pitch]), seen.roll.add(data[roll]), seen.yaw.add(data[yaw]);
-    seen.longitudinal.add(data[longitudinal]);
-    seen.maxSpeed = std::max({seen.maxSpeed, data[longSpeed], data[speed]});
-    seen.oneG = seen.oneG || (data[load] > 8.0 && data[load] < 12.0);
+    seen.pitch.add(data[ch::pitch_position]), seen.roll.add(data[ch::roll_position]);
+    seen.yaw.add(data[ch::yaw_position]), seen.longitudinal.add(data[ch::longitu_accel]);
+    seen.maxSpeed = std::max({seen.maxSpeed, data[ch::longitu_speed], data[ch::speed]});
+    seen.oneG = seen.oneG || (data[ch::vertica_accel_g] > 8.0 && data[ch::vertica_accel_g] < 12.0);
     const int profile = tv.getactiveProfil();
     if (!seen.dropped && (seen.profiles.empty() || seen.profiles.back() != profile)) seen.profiles.push_back(profile);
     const double air = tv.getProfilAirTransitionStatus();
@@ -166,5 +152,48 @@ INSTANTIATE_TEST_SUITE_P(
       std::replace(mode.begin(), mode.end(), '-', '_');
       return mode;
     });
+
+#if defined(__linux__)
+// The whole road to the fan: the simulated X-Plane's speed feeds the wind slot, the cycle sends its
+// level to a pty registered as COM45 with initWindSerial; the cycle's stop switches the fan off.
+TEST(WindExports, TheFanFollowsTheWindAxis) {
+  t::useTestLogFolder();
+  const TarvexApi& tv = loadedLibrary();
+  t::PtyDevice fan(45);
+  EXPECT_FALSE(tv.initWindSerial(L"COM46", 9600, L"8N1", 5)) << "no such port";
+  ASSERT_TRUE(tv.initWindSerial(L"COM45", 9600, L"8N1", 5));
+  for (int dof = 0; dof < 8; ++dof) tv.SetInputDofLimitValue(dof, -1000.0, 1000.0);
+  tv.setActiveAxis(0, 21, true);
+  ASSERT_EQ(tv.setcheckFilterstring(0, 21, "CROP(GAIN(VALUE;2);0;100)"), 1);
+
+  t::GamePortsLock lock;
+  t::Child sim = t::startGamesim(
+      {"xplane", "--process-name", "X-Plane.exe", "--rate", "250", "--flight-seconds", "4", "--seconds", "60", "--quiet"});
+  tv.startGamesource_Thread();
+  tv.setMotionsystemready(1);
+  ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == 0; }, 30s));
+  double* cues = nullptr;  // each byte the fan gets against the wind level the cycle has just then
+  tv.getMotionCueData(2, &cues, nullptr);
+  int compared = 0, close = 0, distinct = 0, last = -1;
+  const auto end = std::chrono::steady_clock::now() + 3s;
+  while (std::chrono::steady_clock::now() < end) {
+    const t::Bytes got = fan.within(5);
+    if (got.empty()) continue;
+    const int expected = static_cast<int>(std::clamp(cues[21], 0.0, 100.0) / 100.0 * 255.0);
+    const int byte = got.back();
+    ++compared;
+    if (std::abs(byte - expected) <= 8) ++close;
+    if (byte != last) ++distinct;
+    last = byte;
+  }
+  tv.stopGamesource_Thread();
+  EXPECT_GT(compared, 100);
+  EXPECT_GE(close * 10, compared * 9) << close << " of " << compared << " near the wind level";
+  EXPECT_GE(distinct, 10) << "the level moved with the flight";
+  const t::Bytes after = fan.within(50);
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back(), 0x00) << "the cycle's end switches the fan off";
+}
+#endif
 
 }  // namespace
