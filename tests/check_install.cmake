@@ -40,4 +40,3 @@ expect_exit(0 ${CMAKE_COMMAND} -S ${CONSUMER} -B ${WORK}/consumer-build -G ${GEN
             -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${CC})
 expect_exit(0 ${CMAKE_COMMAND} --build ${WORK}/consumer-build)
 expect_exit(0 ${WORK}/consumer-build/consumer)
-message(STATUS "consumer: ${out}")

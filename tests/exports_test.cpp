@@ -51,7 +51,6 @@ TEST(Exports, AFreshEngineReportsNoGameAndZeros) {
   tv.getGameData(&data, &count);
   ASSERT_EQ(count, 43);
   for (int c = 0; c < count; ++c) EXPECT_EQ(data[c], 0.0);
-  EXPECT_EQ(tv.getactiveProfil(), 0);
   EXPECT_EQ(tv.getTransitionStatus(), 100.0);
   EXPECT_EQ(tv.getProfilAirTransitionStatus(), 100.0);
   EXPECT_EQ(tv.getProfilGrdTransitionStatus(), 0.0);
@@ -76,35 +75,32 @@ TEST(Exports, AFreshEngineReportsNoGameAndZeros) {
             reinterpret_cast<void*>(tv.FreeCalculationSnapshots));
 }
 
-TEST(Exports, ChannelNamesPairWithChannels) {
+// Channel c is named names[c - 1]; the cue arrays air, ground, final, held live behind the
+// channels in the order final, -, held, air, ground.
+TEST(Exports, ChannelNamesAndTheCueArraysBehindTheChannels) {
   const TarvexApi& tv = loadedLibrary();
-  const char* names = nullptr;
+  const char* block = nullptr;
   int count = 0;
-  tv.getGameDataNames(&names, &count);
+  tv.getGameDataNames(&block, &count);
   EXPECT_EQ(count, 43);
-  std::vector<std::string> all;  // channel c is named all[c - 1]
-  for (const char* n = names; *n != '\0'; n += std::strlen(n) + 1) all.emplace_back(n);
-  ASSERT_EQ(all.size(), 41u);
-  EXPECT_EQ(all[0], "lateral_speed");
-  EXPECT_EQ(all[28 - 1], "speed");
-  EXPECT_EQ(all[41 - 1], "simtools_axis4b");
-}
+  std::vector<std::string> names;
+  for (const char* n = block; *n != '\0'; n += std::strlen(n) + 1) names.emplace_back(n);
+  ASSERT_EQ(names.size(), 41u);
+  EXPECT_EQ(names[0], "lateral_speed");
+  EXPECT_EQ(names[28 - 1], "speed");
+  EXPECT_EQ(names[41 - 1], "simtools_axis4b");
 
-// air, ground, final, held live behind the channels: final, -, held, air, ground.
-TEST(Exports, CueArraysAndTheirSelector) {
-  const TarvexApi& tv = loadedLibrary();
   double* data = nullptr;
   tv.getGameData(&data, nullptr);
   const int offset[4] = {3 * 23, 4 * 23, 0, 2 * 23};
   for (int which = 0; which < 4; ++which) {
     double* cues = nullptr;
-    int count = 0;
     tv.getMotionCueData(which, &cues, &count);
     EXPECT_EQ(cues, data + 43 + offset[which]) << which;
     EXPECT_EQ(count, 23);
   }
   double* untouched = data;
-  int count = 77;
+  count = 77;
   tv.getMotionCueData(4, &untouched, &count);
   tv.getMotionCueData(-1, &untouched, &count);
   EXPECT_EQ(untouched, data);
@@ -122,15 +118,6 @@ TEST(Exports, SettersOutOfRangeAndTheHold) {
   EXPECT_EQ(tv.getTransitionStatus(), 0.0);
 }
 
-TEST(Exports, TheGameSourceThreadStartsAndStops) {
-  const TarvexApi& tv = loadedLibrary();
-  tv.startGamesource_Thread();
-  EXPECT_TRUE(tarvex::testing::waitUntil([&] { return tv.getMotionDataTimeFrame() > 0.0; }))
-      << "the start laps the cycle stopwatch";
-  tv.stopGamesource_Thread();
-  tv.stopGamesource_Thread();
-}
-
 // --- device messaging ------------------------------------------------------
 
 const unsigned char kMessage[] = {0x01, 0x02, 0x0A, 0x0D};
@@ -145,7 +132,6 @@ TEST(LinkExports, WithoutALoop) {
   EXPECT_EQ(buffer[0], 0x77);
   EXPECT_EQ(tv.newMessagemmf(), 0);
   EXPECT_EQ(tv.isConnected(), 0);
-  EXPECT_EQ(tv.getOutputTimeFrame(), 0.0);
   EXPECT_EQ(tv.setStandartPort("\\\\.\\COM12"), 1);
   EXPECT_EQ(tv.setStandartPort("com5"), 0);
   EXPECT_EQ(tv.isInterfaceRunning(), 1);

@@ -40,6 +40,7 @@ void PrintTo(const Game& game, std::ostream* out) { *out << game.command; }
 struct Range {
   double lo = 1e9, hi = -1e9;
   void add(double v) { lo = std::min(lo, v), hi = std::max(hi, v); }
+  friend std::ostream& operator<<(std::ostream& out, const Range& r) { return out << r.lo << ".." << r.hi; }
 };
 
 // What a host saw of a game's run.
@@ -121,11 +122,10 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   EXPECT_GT(tv.getGameTimeFrame(), 0.0);
   tv.stopGamesource_Thread();
   t::unsetEnv("TARVEX_SIMCONNECT_CFG");
-  EXPECT_TRUE(seen.enough(game.run))
-      << "pitch " << seen.pitch.lo << ".." << seen.pitch.hi << ", roll " << seen.roll.lo << ".." << seen.roll.hi
-      << ", yaw " << seen.yaw.lo << ".." << seen.yaw.hi << ", longitudinal " << seen.longitudinal.lo << ".."
-      << seen.longitudinal.hi << ", speed " << seen.maxSpeed << ", one g " << seen.oneG << ", blended "
-      << seen.blended << ", dropped " << seen.dropped << ", profiles " << ::testing::PrintToString(seen.profiles);
+  EXPECT_TRUE(seen.enough(game.run)) << "pitch " << seen.pitch << ", roll " << seen.roll << ", yaw " << seen.yaw
+      << ", longitudinal " << seen.longitudinal << ", speed " << seen.maxSpeed << ", one g " << seen.oneG
+      << ", blended " << seen.blended << ", dropped " << seen.dropped << ", profiles "
+      << ::testing::PrintToString(seen.profiles);
   if (game.run == Run::msfsTcp || game.run == Run::msfsPipe) {
     EXPECT_EQ(sim.wait(10s), 0);
   }
@@ -160,7 +160,6 @@ TEST(WindExports, TheFanFollowsTheWindAxis) {
   t::useTestLogFolder();
   const TarvexApi& tv = loadedLibrary();
   t::PtyDevice fan(45);
-  EXPECT_FALSE(tv.initWindSerial(L"COM46", 9600, L"8N1", 5)) << "no such port";
   ASSERT_TRUE(tv.initWindSerial(L"COM45", 9600, L"8N1", 5));
   for (int dof = 0; dof < 8; ++dof) tv.SetInputDofLimitValue(dof, -1000.0, 1000.0);
   tv.setActiveAxis(0, 21, true);
@@ -180,11 +179,10 @@ TEST(WindExports, TheFanFollowsTheWindAxis) {
     const t::Bytes got = fan.within(5);
     if (got.empty()) continue;
     const int expected = static_cast<int>(std::clamp(cues[21], 0.0, 100.0) / 100.0 * 255.0);
-    const int byte = got.back();
     ++compared;
-    if (std::abs(byte - expected) <= 8) ++close;
-    if (byte != last) ++distinct;
-    last = byte;
+    close += std::abs(got.back() - expected) <= 8;
+    distinct += got.back() != last;
+    last = got.back();
   }
   tv.stopGamesource_Thread();
   EXPECT_GT(compared, 100);

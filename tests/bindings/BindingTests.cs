@@ -13,8 +13,7 @@ using System.Text.RegularExpressions;
 using System.Threading;
 using Tarvex;
 
-// Declarations with the faults a hand-written P/Invoke file typically has.
-// Never part of the binding: the declaration check must name every one.
+// Faults a hand-written P/Invoke file typically has, which the declaration check must name every one of.
 static class WrongNative
 {
     const CallingConvention C = CallingConvention.Cdecl;
@@ -22,14 +21,12 @@ static class WrongNative
     [DllImport(Native.Dll, CallingConvention = C)] public static extern void setActiveAxis(int profile, int axis, bool on);
     [DllImport(Native.Dll, CallingConvention = C)] public static extern void getGameData(out IntPtr data, out long count);
     [DllImport(Native.Dll, CallingConvention = C)] public static extern void SetRigDofLimitValue(int dof, float min, double max);
-    [DllImport(Native.Dll, CallingConvention = C)] public static extern int readMessagemmf(byte[] buffer);
     [DllImport(Native.Dll, CallingConvention = CallingConvention.StdCall)] public static extern int getTarvexVersion();
     [DllImport(Native.Dll, CallingConvention = C)]
     public static extern void getGameName([MarshalAs(UnmanagedType.LPStr)] string buffer);
 }
 
-// Compares P/Invoke declarations with the prototypes of tarvex.h, as
-// machine types: width and signedness, one-byte bool, pointer levels, text.
+// Compares P/Invoke declarations with tarvex.h's prototypes as machine types: width, signedness, bool, pointers.
 static class Declarations
 {
     public static Dictionary<string, string[]> ReadHeader(string path)
@@ -67,7 +64,8 @@ static class Declarations
         if (t == typeof(void)) return "void";
         if (t == typeof(double) || t == typeof(float)) return "f" + Marshal.SizeOf(t) * 8;
         if (!t.IsPrimitive) return "?" + t.Name;
-        return (new[] { typeof(sbyte), typeof(short), typeof(int), typeof(long) }.Contains(t) ? "i" : "u") + Marshal.SizeOf(t) * 8;
+        bool signed = new[] { typeof(sbyte), typeof(short), typeof(int), typeof(long) }.Contains(t);
+        return (signed ? "i" : "u") + Marshal.SizeOf(t) * 8;
     }
 
     // Every mismatch, one line each. With `complete` every prototype must have a declaration too.
@@ -140,13 +138,12 @@ static class Program
                 "setActiveAxis: parameter 3 is b32, tarvex.h has b8",
                 "getGameData: parameter 2 is i64*, tarvex.h has i32*",
                 "SetRigDofLimitValue: parameter 2 is f32, tarvex.h has f64",
-                "readMessagemmf: result is i32, tarvex.h has u32",
                 "getTarvexVersion: calling convention StdCall, the exports are Cdecl",
                 "getGameName: parameter 1 is cstr, tarvex.h has ptr",
             };
-            Check(faults.OrderBy(f => f).SequenceEqual(expected.OrderBy(f => f)), "found: " + string.Join("; ", faults));
+            Check(faults.OrderBy(f => f).SequenceEqual(expected.OrderBy(f => f)), "found " + string.Join("; ", faults));
         });
-        Case("results, and bool and text arguments", () =>
+        Case("results, bool and text arguments, arrays", () =>
         {
             var v = Regex.Matches(File.ReadAllText(args[0]), @"define TARVEX_VERSION_\w+ (\d+)").Cast<Match>()
                          .Select(x => int.Parse(x.Groups[1].Value)).ToArray();
@@ -159,9 +156,7 @@ static class Program
             // The wind fan's port as wide text: TARVEX_COM_MAP (set by the test) names COM57 and no COM58.
             Check(Library.InitWindSerial("COM57", 9600, "8N1", 15), "COM57 not found");
             Check(!Library.InitWindSerial("COM58", 9600, "8N1", 15), "COM58 found");
-        });
-        Case("channel names and arrays read; no snapshots without a game", () =>
-        {
+            // Arrays: channel names, channels, cues; no snapshots without a game.
             Check(Channels.Names.Length == 41 && Channels.Number("lateral_speed") == 1 && Channels.Number("x") == -1,
                   "names " + string.Join(",", Channels.Names));
             Check(Channels.All().Length == 43 && Library.MotionCues(CueSet.Held).Length == 23, "array lengths");
@@ -186,25 +181,26 @@ static class Program
     {
         Library.SetRigDofLimit(0, -0.5, 0.5);
         Library.SetRigDofLimit(1, -0.25, 0.25);
-        for (int slot = 0; slot < 6; ++slot)  // axes 0, 1, 2 of both profiles: 3, -3, 1
+        int[] level = { 3, -3, 1 };  // axes 0, 1, 2 of both profiles
+        for (int slot = 0; slot < 6; ++slot)
         {
             Library.SetActiveAxis(slot / 3, slot % 3, true);
-            Check(Library.InstallFormula(slot / 3, slot % 3, "SETVALUE(VALUE;" + new[] { 3, -3, 1 }[slot % 3] + ")"), "SETVALUE");
+            Check(Library.InstallFormula(slot / 3, slot % 3, "SETVALUE(VALUE;" + level[slot % 3] + ")"), "SETVALUE");
         }
         var gamePorts = new TcpListener(IPAddress.Loopback, 47391);  // the test programs' lock on the games
-        Check(WaitUntil(() => { try { gamePorts.Start(); return true; } catch (SocketException) { return false; } }, 300),
-              "lock");
-        var sim = Process.Start(new ProcessStartInfo(gamesim,
-            "xplane --process-name X-Plane.exe --rate 250 --flight-seconds 3 --seconds 60 --quiet") { UseShellExecute = false });
+        Func<bool> locked = () => { try { gamePorts.Start(); return true; } catch (SocketException) { return false; } };
+        Check(WaitUntil(locked, 300), "lock");
+        var sim = Process.Start(new ProcessStartInfo(gamesim, "xplane --process-name X-Plane.exe --rate 250 "
+            + "--flight-seconds 3 --seconds 60 --quiet") { UseShellExecute = false });
         try
         {
             using (GameSource.Start())
             {
                 Library.SetMotionSystemReady(true);
-                Check(WaitUntil(() => Library.GameId == 0, 30) && Library.GameName == "Xplane", "game " + Library.GameName);
+                Check(WaitUntil(() => Library.GameId == 0, 30) && Library.GameName == "Xplane", Library.GameName);
                 Func<int, float> dof = i => Library.FrameDof(Library.OutputFrame(), i);
                 Check(WaitUntil(() => dof(0) == 0.5f && dof(1) == -0.25f, 10), "frame " + dof(0) + ", " + dof(1));
-                Check(WaitUntil(() => Channels.Get("pitch_position") > 5, 8), "pitch " + Channels.Get("pitch_position"));
+                Check(WaitUntil(() => Channels.Get("pitch_position") > 5, 8), "pitch never rose");
                 // Every axis fades in by the same factor from zero: the rows keep 3 : -3 : 1.
                 double[][] calc = Snapshots.DrainCalculation(), accel = Snapshots.DrainAcceleration();
                 Check(calc.All(r => r.Length == 23 && Math.Abs(r[1] + r[0]) < 1e-9 && Math.Abs(r[0] - 3 * r[2]) < 1e-9)

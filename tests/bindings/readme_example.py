@@ -1,7 +1,5 @@
-"""Runs the README's example for one binding exactly as it stands there: the first ```csharp (or
-```python) block under "## Using tarvex from C#" (or "... Python"), compiled with the binding where
-needed, must exit with 0 and print the library's version.
-    readme_example.py README csharp|python SOURCE_DIR LIBRARY_DIR WORK_DIR"""
+"""The README's first ```csharp (or ```python) block under "## Using tarvex from C#" (or Python), run as
+written, must exit with 0 and print the version.   readme_example.py README LANGUAGE SOURCE_DIR LIBDIR WORK"""
 import os
 import re
 import socket
@@ -24,11 +22,9 @@ if language == "csharp":
     command = ["mono", os.path.join(work, "Hello.exe")]
     subprocess.run(["mcs", "-nologo", "-warnaserror+", "-out:" + command[1], program,
                     os.path.join(source, "bindings", "csharp", "Tarvex.cs")], check=True)
-lock = socket.socket()  # the test programs' lock on the games' ports and process names
-for _ in range(6000):
+for _ in range(6000):  # the test programs' lock on the games' ports and process names
     try:
-        lock.bind(("127.0.0.1", 47391))
-        lock.listen(1)
+        lock = socket.create_server(("127.0.0.1", 47391))
         break
     except OSError:
         time.sleep(0.05)
