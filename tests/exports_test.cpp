@@ -148,6 +148,7 @@ TEST(LinkExports, TheLoopRunsOnTheCallersThreadUntilStopped) {
   std::thread loop([&] { result = tv.startTarvex_Thread(); });
   EXPECT_TRUE(tarvex::testing::waitUntil([&] { return tv.sendMessagemmf(kMessage, 4) == 1; }))
       << "queued on both links while none is live";
+  EXPECT_TRUE(tarvex::testing::waitUntil([&] { return tv.getOutputTimeFrame() > 0.0; })) << "laps its cycle";
   EXPECT_EQ(tv.autoMessagemmf(kMessage), 1);
   EXPECT_EQ(tv.isInterfaceRunning(), 1);
   EXPECT_EQ(tv.startTarvex_Thread(), 0) << "a second loop is refused";
