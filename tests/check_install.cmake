@@ -3,16 +3,10 @@
 # small C host against it twice: through pkg-config and through
 # find_package(tarvex).
 #   cmake -DBUILD=dir -DCONSUMER=dir -DWORK=dir -DCC=compiler -DGENERATOR=... -P this file
-function(step)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${ARGN}\nexit ${rc}\n${out}${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/expect_exit.cmake)
 
 file(REMOVE_RECURSE ${WORK})
-step(${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/made-here)
+expect_exit(0 ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/made-here)
 file(RENAME ${WORK}/made-here ${WORK}/moved)
 file(REAL_PATH ${WORK}/moved prefix)
 file(GLOB_RECURSE pc ${prefix}/*/tarvex.pc)
@@ -26,7 +20,7 @@ endif()
 
 # pkg-config
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
-step(pkg-config --cflags --libs tarvex)
+expect_exit(0 pkg-config --cflags --libs tarvex)
 string(STRIP "${out}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
 foreach(flag IN LISTS flags)
@@ -37,13 +31,12 @@ foreach(flag IN LISTS flags)
     endif()
   endif()
 endforeach()
-step(${CC} ${CONSUMER}/consumer.c ${flags} -o ${WORK}/consumer-pc)
+expect_exit(0 ${CC} ${CONSUMER}/consumer.c ${flags} -o ${WORK}/consumer-pc)
 set(ENV{LD_LIBRARY_PATH} ${libdir})
-step(${WORK}/consumer-pc)
+expect_exit(0 ${WORK}/consumer-pc)
 
 # find_package(tarvex)
-step(${CMAKE_COMMAND} -S ${CONSUMER} -B ${WORK}/consumer-build -G ${GENERATOR}
-     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${CC})
-step(${CMAKE_COMMAND} --build ${WORK}/consumer-build)
-step(${WORK}/consumer-build/consumer)
-message(STATUS "consumer: ${out}")
+expect_exit(0 ${CMAKE_COMMAND} -S ${CONSUMER} -B ${WORK}/consumer-build -G ${GENERATOR}
+            -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${CC})
+expect_exit(0 ${CMAKE_COMMAND} --build ${WORK}/consumer-build)
+expect_exit(0 ${WORK}/consumer-build/consumer)

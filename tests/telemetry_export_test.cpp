@@ -1,23 +1,20 @@
-// The games as a host sees them: tarvex-gamesim sends each game's telemetry
-// in the game's own format to the game's real port, or serves it as MSFS's
-// SimConnect (over TCP through SimConnect.cfg, and on Windows over the
-// simulator's pipe), under the game's program name where detection looks for
-// one. The built library, loaded by file name, finds the game, its channels
-// follow the flight, lap or ride through getGameData (read while the cycle
-// writes), its profiles follow take-off and landing, and MSFS's quit lets the
-// game go. (Each value of each format: the reader tests and sign_convention_tests.)
+// The games as a host sees them: tarvex-gamesim plays each game on its real port (MSFS: SimConnect
+// over TCP, and on Windows the pipe) under its program name; the built library finds it, its channels
+// follow through getGameData while the cycle writes, its profiles follow take-off and landing, and
+// MSFS's quit lets the game go. (Each value of each format: the reader tests and sign_convention_tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/channels.h"
+#include "link_support.h"
 #include "loaded_library.h"
 #include "support.h"
 
@@ -25,17 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace t = tarvex::testing;
-
-int channel(const TarvexApi& tv, const char* wanted) {
-  const char* names = nullptr;
-  int count = 0;
-  tv.getGameDataNames(&names, &count);
-  int c = 1;
-  for (const char* n = names; n != nullptr && *n != '\0'; n += std::strlen(n) + 1, ++c) {
-    if (std::strcmp(n, wanted) == 0) return c;
-  }
-  return 0;
-}
+namespace ch = tarvex::channel;
 
 // flightWithGear: ground, air, ground again. msfs: air then ground, a blended
 // profile weight, and the simulator's quit drops the game. coaster: never ground.
@@ -53,16 +40,15 @@ void PrintTo(const Game& game, std::ostream* out) { *out << game.command; }
 struct Range {
   double lo = 1e9, hi = -1e9;
   void add(double v) { lo = std::min(lo, v), hi = std::max(hi, v); }
+  friend std::ostream& operator<<(std::ostream& out, const Range& r) { return out << r.lo << ".." << r.hi; }
 };
 
 // What a host saw of a game's run.
 struct Seen {
   Range pitch, roll, yaw, longitudinal;
-  double maxSpeed = 0, maxRate = 0;
-  bool oneG = false;          // a vertical load of about one g
-  bool blended = false;       // an air weight strictly between 0 and 100
-  bool dropped = false;       // the game was let go
-  std::vector<int> profiles;  // the active profile, each change once
+  double maxSpeed = 0;
+  bool oneG = false, blended = false, dropped = false;  // about 1 g; an air weight in (0, 100); let go
+  std::vector<int> profiles;                            // the active profile, each change once
 
   bool changed(std::vector<int> order) const {
     return std::search(profiles.begin(), profiles.end(), order.begin(), order.end()) != profiles.end();
@@ -77,7 +63,7 @@ struct Seen {
       case Run::msfsTcp:
       case Run::msfsPipe: return flown && maxSpeed > 50.0 && changed({0, 1}) && blended && dropped;
       case Run::coaster:  // the lift hill, the drop, the banked turn, the loop
-        return pitch.hi > 20.0 && pitch.lo < -40.0 && roll.hi > 30.0 && maxSpeed > 20.0 && maxRate > 100.0 &&
+        return pitch.hi > 20.0 && pitch.lo < -40.0 && roll.hi > 30.0 && maxSpeed > 20.0 &&
                profiles == std::vector<int>{0};
     }
     return false;
@@ -95,11 +81,6 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   if (game.run == Run::msfsPipe) GTEST_SKIP() << "local named pipes exist on Windows only";
 #endif
   const TarvexApi& tv = loadedLibrary();
-  const int pitch = channel(tv, "pitch_position"), roll = channel(tv, "roll_position"),
-            yaw = channel(tv, "yaw_position"), longitudinal = channel(tv, "longitu_accel"),
-            load = channel(tv, "vertica_accel_g"), speed = channel(tv, "speed"),
-            longSpeed = channel(tv, "longitu_speed"), rollRate = channel(tv, "roll_speed");
-  ASSERT_GT(pitch * roll * yaw * longitudinal * load * speed * longSpeed * rollRate, 0);
   t::GamePortsLock lock;
   std::vector<std::string> args;
   std::istringstream words(game.command);
@@ -115,7 +96,6 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
     args.insert(args.end(), {"--port", std::to_string(port), "--no-pipe"});
   }
   t::Child sim = t::startGamesim(args);
-  ASSERT_TRUE(sim.started());
   tv.startGamesource_Thread();
   tv.setMotionsystemready(1);
   EXPECT_TRUE(t::waitUntil([&] { return tv.getGameID() == game.id; }, 30s)) << "not detected";
@@ -123,21 +103,16 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   tv.getGameName(name);
   EXPECT_STREQ(name, game.name);
   double* data = nullptr;
-  int count = 0;
-  tv.getGameData(&data, &count);
-  ASSERT_NE(data, nullptr);
-  ASSERT_EQ(count, 43);
-  // A whole lap, flight or ride at most; the values are whole doubles, read
-  // while the cycle writes them.
+  tv.getGameData(&data, nullptr);
+  // A whole lap, flight or ride at most.
   Seen seen;
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (!seen.enough(game.run) && std::chrono::steady_clock::now() < end) {
     seen.dropped = seen.dropped || tv.getGameID() != game.id;
-    seen.pitch.add(data[pitch]), seen.roll.add(data[roll]), seen.yaw.add(data[yaw]);
-    seen.longitudinal.add(data[longitudinal]);
-    seen.maxSpeed = std::max({seen.maxSpeed, data[longSpeed], data[speed]});
-    seen.maxRate = std::max(seen.maxRate, std::abs(data[rollRate]));
-    seen.oneG = seen.oneG || (data[load] > 8.0 && data[load] < 12.0);
+    seen.pitch.add(data[ch::pitch_position]), seen.roll.add(data[ch::roll_position]);
+    seen.yaw.add(data[ch::yaw_position]), seen.longitudinal.add(data[ch::longitu_accel]);
+    seen.maxSpeed = std::max({seen.maxSpeed, data[ch::longitu_speed], data[ch::speed]});
+    seen.oneG = seen.oneG || (data[ch::vertica_accel_g] > 8.0 && data[ch::vertica_accel_g] < 12.0);
     const int profile = tv.getactiveProfil();
     if (!seen.dropped && (seen.profiles.empty() || seen.profiles.back() != profile)) seen.profiles.push_back(profile);
     const double air = tv.getProfilAirTransitionStatus();
@@ -147,11 +122,9 @@ TEST_P(GamesThroughTheLibrary, FoundAndFollowed) {
   EXPECT_GT(tv.getGameTimeFrame(), 0.0);
   tv.stopGamesource_Thread();
   t::unsetEnv("TARVEX_SIMCONNECT_CFG");
-  EXPECT_TRUE(seen.enough(game.run))
-      << "pitch " << seen.pitch.lo << ".." << seen.pitch.hi << ", roll " << seen.roll.lo << ".." << seen.roll.hi
-      << ", yaw " << seen.yaw.lo << ".." << seen.yaw.hi << ", longitudinal " << seen.longitudinal.lo << ".."
-      << seen.longitudinal.hi << ", speed " << seen.maxSpeed << ", roll rate " << seen.maxRate << ", one g "
-      << seen.oneG << ", blended " << seen.blended << ", dropped " << seen.dropped << ", profiles "
+  EXPECT_TRUE(seen.enough(game.run)) << "pitch " << seen.pitch << ", roll " << seen.roll << ", yaw " << seen.yaw
+      << ", longitudinal " << seen.longitudinal << ", speed " << seen.maxSpeed << ", one g " << seen.oneG
+      << ", blended " << seen.blended << ", dropped " << seen.dropped << ", profiles "
       << ::testing::PrintToString(seen.profiles);
   if (game.run == Run::msfsTcp || game.run == Run::msfsPipe) {
     EXPECT_EQ(sim.wait(10s), 0);
@@ -179,5 +152,46 @@ INSTANTIATE_TEST_SUITE_P(
       std::replace(mode.begin(), mode.end(), '-', '_');
       return mode;
     });
+
+#if defined(__linux__)
+// The whole road to the fan: the simulated X-Plane's speed feeds the wind slot, the cycle sends its
+// level to a pty registered as COM45 with initWindSerial; the cycle's stop switches the fan off.
+TEST(WindExports, TheFanFollowsTheWindAxis) {
+  t::useTestLogFolder();
+  const TarvexApi& tv = loadedLibrary();
+  t::PtyDevice fan(45);
+  ASSERT_TRUE(tv.initWindSerial(L"COM45", 9600, L"8N1", 5));
+  for (int dof = 0; dof < 8; ++dof) tv.SetInputDofLimitValue(dof, -1000.0, 1000.0);
+  tv.setActiveAxis(0, 21, true);
+  ASSERT_EQ(tv.setcheckFilterstring(0, 21, "CROP(GAIN(VALUE;2);0;100)"), 1);
+
+  t::GamePortsLock lock;
+  t::Child sim = t::startGamesim(
+      {"xplane", "--process-name", "X-Plane.exe", "--rate", "250", "--flight-seconds", "4", "--seconds", "60", "--quiet"});
+  tv.startGamesource_Thread();
+  tv.setMotionsystemready(1);
+  ASSERT_TRUE(t::waitUntil([&] { return tv.getGameID() == 0; }, 30s));
+  double* cues = nullptr;  // each byte the fan gets against the wind level the cycle has just then
+  tv.getMotionCueData(2, &cues, nullptr);
+  int compared = 0, close = 0, distinct = 0, last = -1;
+  const auto end = std::chrono::steady_clock::now() + 3s;
+  while (std::chrono::steady_clock::now() < end) {
+    const t::Bytes got = fan.within(5);
+    if (got.empty()) continue;
+    const int expected = static_cast<int>(std::clamp(cues[21], 0.0, 100.0) / 100.0 * 255.0);
+    ++compared;
+    close += std::abs(got.back() - expected) <= 8;
+    distinct += got.back() != last;
+    last = got.back();
+  }
+  tv.stopGamesource_Thread();
+  EXPECT_GT(compared, 100);
+  EXPECT_GE(close * 10, compared * 9) << close << " of " << compared << " near the wind level";
+  EXPECT_GE(distinct, 10) << "the level moved with the flight";
+  const t::Bytes after = fan.within(50);
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back(), 0x00) << "the cycle's end switches the fan off";
+}
+#endif
 
 }  // namespace

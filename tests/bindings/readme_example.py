@@ -1,9 +1,5 @@
-"""Runs the README's example for one binding exactly as it stands there.
-    readme_example.py README csharp|python SOURCE_DIR LIBRARY_DIR WORK_DIR
-The first ```csharp (or ```python) block of the section "Using tarvex from
-C#" (or "... from Python") is written to a file, compiled with the binding
-where needed, and run against the built library; it must end with exit code 0
-and say the library's version."""
+"""The README's first ```csharp (or ```python) block under "## Using tarvex from C#" (or Python), run as
+written, must exit with 0 and print the version.   readme_example.py README LANGUAGE SOURCE_DIR LIBDIR WORK"""
 import os
 import re
 import socket
@@ -18,30 +14,21 @@ section = text.split(heading, 1)[1].split("\n## ", 1)[0] if heading in text else
 block = re.search(r"```%s\n(.*?)```" % language, section, re.S)
 if block is None:
     sys.exit("README.md: no ```%s block under '%s'" % (language, heading))
-
 os.makedirs(work, exist_ok=True)
-env = dict(os.environ, LD_LIBRARY_PATH=libdir, PYTHONPATH=os.path.join(source, "bindings", "python"))
+program = os.path.join(work, "Hello.cs" if language == "csharp" else "hello.py")
+open(program, "w", encoding="utf-8").write(block.group(1))
+command = [sys.executable, program]
 if language == "csharp":
-    program = os.path.join(work, "Hello.cs")
-    open(program, "w", encoding="utf-8").write(block.group(1))
-    exe = os.path.join(work, "Hello.exe")
-    subprocess.run(["mcs", "-nologo", "-warnaserror+", "-out:" + exe, program,
+    command = ["mono", os.path.join(work, "Hello.exe")]
+    subprocess.run(["mcs", "-nologo", "-warnaserror+", "-out:" + command[1], program,
                     os.path.join(source, "bindings", "csharp", "Tarvex.cs")], check=True)
-    command = ["mono", exe]
-else:
-    program = os.path.join(work, "hello.py")
-    open(program, "w", encoding="utf-8").write(block.group(1))
-    command = [sys.executable, program]
-# The example searches for games: it takes the test programs' lock on the
-# games' ports and process names first.
-lock = socket.socket()
-for _ in range(6000):
+for _ in range(6000):  # the test programs' lock on the games' ports and process names
     try:
-        lock.bind(("127.0.0.1", 47391))
-        lock.listen(1)
+        lock = socket.create_server(("127.0.0.1", 47391))
         break
     except OSError:
         time.sleep(0.05)
+env = dict(os.environ, LD_LIBRARY_PATH=libdir, PYTHONPATH=os.path.join(source, "bindings", "python"))
 run = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
 print(run.stdout)
 if run.returncode != 0 or not re.match(r"tarvex \d+", run.stdout):
