@@ -99,11 +99,6 @@ TEST(Formula, GivesTheHandValue) {
       {"CROP(GAIN(VALUE;2);-1;1)", 0.8, 1}, {"GAIN(VALUE;2);7", 1.5, 3},
   };
   for (const auto& c : cases) EXPECT_EQ(evaluate(c.formula, c.x), c.expected) << c.formula;
-  auto head = parseFilterString("CROP(GAIN(VALUE;2);-1;1)");
-  EXPECT_EQ(head->name, "CROP");
-  EXPECT_EQ(head->next->kind, K::Gain);
-  EXPECT_EQ(head->next->prev.lock(), head);
-  EXPECT_FALSE(head->next->enabled) << "only the head is enabled";
 }
 
 // A stage's numbers in text order, in single precision.
