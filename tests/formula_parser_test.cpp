@@ -165,11 +165,6 @@ TEST(Numbers, TrailingNumberIsReadOrLeavesEverythingAlone) {
   }
 }
 
-TEST(AnyBytes, NulIsAnOrdinaryCharacter) {
-  EXPECT_TRUE(parseFilterString(std::string_view("GAIN(VALUE;2)\0;", 15))->enabled);
-  expectRejected(parseFilterString(std::string_view("GAIN(VALUE;\0" "2)", 14)));
-}
-
 std::string times(int n, const std::string& text) {
   std::string all;
   while (n-- > 0) all += text;
