@@ -29,28 +29,17 @@ std::shared_ptr<FilterSys> single(K kind, float p1 = 0, float p2 = 0, float p3 =
 
 double run(FilterSys& head, double x) { return evaluateChain(head, x, 1.0, 1.0, 1.0); }
 
-// --- chains -------------------------------------------------------------------
-
-TEST(Chain, AppendStageLinksBothWaysAndAHeldStageKeepsTheRest) {
-  auto head = appendStage(nullptr, K::Gain, 0.1f, 2, 3, 4);
-  EXPECT_EQ(head->p1, 0.100000001490116119384765625);  // the float nearest 0.1
-  EXPECT_EQ(head->p4, 4.0);
+// A chain gives 0 unless its head is enabled and owned by a shared pointer;
+// a stage held elsewhere keeps the rest of the chain when the head goes.
+TEST(Chain, EnabledOwnedHeadAndAHeldStageKeepsTheRest) {
+  auto head = appendStage(nullptr, K::Gain, 2, 0, 0, 0);
   EXPECT_EQ(appendStage(head, K::Add, 1, 0, 0, 0), head);
   appendStage(head, K::Noise, 0.5f, 20, 7, 0);
-  auto second = head->next;
-  auto third = second->next;
-  EXPECT_EQ(third->name, "NOISE");
-  EXPECT_TRUE(head->prev.expired());
-  EXPECT_EQ(third->prev.lock(), second);
-  EXPECT_EQ(findTail(*head), third);
-  EXPECT_FALSE(head->enabled);
-  EXPECT_EQ(run(*head, 6.0), 0.0) << "a disabled chain gives 0";
+  EXPECT_EQ(run(*head, 6.0), 0.0);
+  auto second = head->next, third = second->next;
   head.reset();
   EXPECT_TRUE(second->prev.expired());
   EXPECT_EQ(findTail(*second), third);
-}
-
-TEST(Chain, AHeadNoSharedPointerOwnsHasNoTail) {
   FilterSys loose;
   EXPECT_THROW(findTail(loose), std::bad_weak_ptr);
   loose.enabled = true;
@@ -74,61 +63,49 @@ TEST(Chain, EvaluationAllocatesNothing) {
   EXPECT_EQ(heapAllocationCount(), before);
 }
 
-// --- stateless rules ------------------------------------------------------------
-
+// Including the sign of a zero.
 TEST(StatelessRule, GivesTheHandValue) {
   struct Case {
     K kind;
     float p1, p2;
     double x, expected;
+    float p3 = 0, p4 = 0;
   };
   const Case cases[] = {
       {K::Mul, 3, 0, 2.0, 6.0}, {K::Gain, -0.5f, 0, 4.0, -2.0}, {K::Abs, 0, 0, -2.5, 2.5},
-      {K::SetValue, 7, 0, -3.0, 7.0}, {K::Add, 0.5f, 0, 1.0, 1.5}, {K::Value, 9, 9, -4.25, -4.25},
-      {K(42), 9, 9, 1.75, 1.75},  // no such kind: passes
+      {K::Abs, 0, 0, -0.0, 0.0}, {K::SetValue, 7, 0, -3.0, 7.0}, {K::Add, 0.5f, 0, 1.0, 1.5},
+      {K::Value, 9, 9, -4.25, -4.25}, {K(42), 9, 9, 1.75, 1.75},  // no such kind: passes
       {K::Crop, -1, 1, 5.0, 1.0}, {K::Crop, -1, 1, -5.0, -1.0}, {K::Crop, -1, 1, 0.5, 0.5},
-      {K::Crop, 2, 1, 0.0, 2.0}, {K::Crop, 2, 1, 5.0, 2.0},  // lower above upper: the lower
-      {K::BitScale, 1, 255, 0.5, 127.5}, {K::BitScale, 1, 255, -0.2, 0.0},
-      {K::BitScale, 1, 255, 3.0, 255.0}, {K::BitScale, 0, 255, 0.5, 0.0},
+      {K::Crop, 2, 1, 0.0, 2.0},  // lower above upper: the lower
+      {K::BitScale, 1, 255, 0.5, 127.5}, {K::BitScale, 1, 255, -0.2, 0.0}, {K::BitScale, 1, 255, 3.0, 255.0},
+      {K::BitScale, 0, 255, 0.5, 0.0}, {K::BitScale, -1, 255, -0.5, -0.0},  // 0 / p1 * p2
       {K::BitScaleSigned, 2, 100, -3.0, -100.0}, {K::BitScaleSigned, 2, 100, 1.0, 50.0},
-      {K::BitScaleSigned, 0, 100, 1.0, 0.0},
+      {K::BitScaleSigned, 0, 100, 1.0, 0.0}, {K::Remap, 0, 1, 0.5, 5.0, 0, 10}, {K::Remap, 0, 1, 2, 20, 0, 10},
+      {K::Remap, -1, 1, 0.0, 5.0, 10, 0}, {K::Remap, 1, 1, 0.5, 0.5, 0, 10},  // an empty span passes
       // LOGISTIC: L tanh(p2 x / L); the clamp "else min(1e6, z)" turns NaN into 1e6.
-      {K::Logistic, 10, 1, 5.0, 4.6211715726000975}, {K::Logistic, 0.5f, 4, -0.1, -0.33201838513392457},
-      {K::Logistic, -3, 1, 3.0, 2.2847824678672946}, {K::Logistic, 250, -0.25f, 40.0, -9.994670077790893},
-      {K::Logistic, 10, 1, 0.0, 0.0}, {K::Logistic, 10, 1, 1000.0, 10.0}, {K::Logistic, 10, 1, kNaN, 10.0},
+      {K::Logistic, 10, 1, 5.0, 4.6211715726000975}, {K::Logistic, -3, 1, 3.0, 2.2847824678672946},
+      {K::Logistic, 250, -0.25f, 40.0, -9.994670077790893}, {K::Logistic, 10, 1, kNaN, 10.0},
       {K::Logistic, 10, 1e30f, -1.0, -10.0},
       {K::Logistic, 0, 1, -5.0, -1e-9},  // |L| below 1e-9 becomes 1e-9
       {K::Logistic, -1e-12f, 1, 5.0, 1e-9},
-      // ROLLOVER: hand folds, then the inputs the reflection rule alone never ends for.
-      {K::Rollover, 1, 0, 1.5, 0.5}, {K::Rollover, 1, 0, 3.5, -0.5}, {K::Rollover, 1, 0, -1.5, -0.5},
-      {K::Rollover, 1, 0, -1.0, -1.0}, {K::Rollover, 2, 0, 9.0, 1.0},
-      {K::Rollover, 1, 0, 4e15 + 1.5, 0.5},  // 1e15 whole periods
-      {K::Rollover, 1, 0, -(4e15 + 1.5), -0.5}, {K::Rollover, 1, 0, 1e17, 0.0},
-      {K::Rollover, 0, 0, 5.0, 0.0}, {K::Rollover, -1, 0, 0.0, 0.0}, {K::Rollover, -1, 0, -7.0, 0.0},
-      {K::Rollover, -kInfF, 0, 3.0, 0.0}, {K::Rollover, kInfF, 0, -1e300, -1e300},
-      {K::Rollover, 1, 0, kNaN, kNaN}, {K::Rollover, 1, 0, kInf, 0.0}, {K::Rollover, 1, 0, -kInf, 0.0},
-      {K::Rollover, std::numeric_limits<float>::quiet_NaN(), 0, 5.0, 5.0},
+      // ROLLOVER (folds within a few periods: the stepwise reflection below): on
+      // the boundary, far out, and the inputs the reflection alone never ends for.
+      {K::Rollover, 1, 0, -1.0, -1.0}, {K::Rollover, 1, 0, 4e15 + 1.5, 0.5},  // 1e15 whole periods
+      {K::Rollover, 1, 0, -(4e15 + 1.5), -0.5}, {K::Rollover, 1, 0, 1e17, 0}, {K::Rollover, 1, 0, 1e300, 0},
+      {K::Rollover, 0, 0, 5.0, 0.0}, {K::Rollover, -1, 0, -7.0, 0.0}, {K::Rollover, -kInfF, 0, 3.0, 0.0},
+      {K::Rollover, kInfF, 0, -1e300, -1e300}, {K::Rollover, 1, 0, kNaN, kNaN}, {K::Rollover, 1, 0, kInf, 0},
+      {K::Rollover, 1, 0, -kInf, 0.0}, {K::Rollover, std::numeric_limits<float>::quiet_NaN(), 0, 5.0, 5.0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << filterKindName(c.kind) << " " << c.p1 << " " << c.p2
-                                      << " x " << c.x);
-    const double out = run(*single(c.kind, c.p1, c.p2), c.x);
+    SCOPED_TRACE(::testing::Message() << filterKindName(c.kind) << " " << c.p1 << " " << c.p2 << " " << c.x);
+    const double out = run(*single(c.kind, c.p1, c.p2, c.p3, c.p4), c.x);
     if (std::isnan(c.expected)) {
       EXPECT_TRUE(std::isnan(out));
     } else {
       EXPECT_DOUBLE_EQ(out, c.expected);
+      EXPECT_EQ(std::signbit(out), std::signbit(c.expected));
     }
   }
-}
-
-TEST(StatelessRule, RemapAndZeroSigns) {
-  EXPECT_EQ(run(*single(K::Remap, 0, 1, 0, 10), 0.5), 5.0);
-  EXPECT_EQ(run(*single(K::Remap, 0, 1, 0, 10), 2.0), 20.0);
-  EXPECT_EQ(run(*single(K::Remap, -1, 1, 10, 0), 0.0), 5.0);
-  EXPECT_EQ(run(*single(K::Remap, 1, 1, 0, 10), 0.5), 0.5) << "an empty span passes";
-  EXPECT_FALSE(std::signbit(run(*single(K::Abs), -0.0)));
-  // 0 / p1 * p2 with p1 < 0 is -0.0.
-  EXPECT_TRUE(std::signbit(run(*single(K::BitScale, -1, 255), -0.5)));
 }
 
 TEST(StatelessRule, RolloverEqualsTheStepwiseReflectionWithinManyPeriods) {
@@ -141,13 +118,9 @@ TEST(StatelessRule, RolloverEqualsTheStepwiseReflectionWithinManyPeriods) {
       EXPECT_EQ(run(*head, in), x) << l << " " << in;
     }
   }
-  for (double x : {1e300, -1e300, std::numeric_limits<double>::max(), 12345678.9}) {
-    EXPECT_LE(std::fabs(run(*single(K::Rollover, 1), x)), 1.0) << x;
-  }
 }
 
-// --- stages with memory: input sequences and the outputs worked out by hand -----------
-
+// Stages with memory: input sequences and the outputs worked out by hand.
 TEST(SequenceRule, GivesTheHandValues) {
   struct Case {
     const char* what;
@@ -156,7 +129,6 @@ TEST(SequenceRule, GivesTheHandValues) {
     std::vector<double> inputs, outputs;
   };
   const Case cases[] = {
-      {"emalp 10", K::Emalp, 10, 0, 0, 0, {1, 1, 1}, {0.1, 0.19, 0.271}},
       {"emalp 1 passes", K::Emalp, 1, 0, 0, 0, {3, -2.5}, {3, -2.5}},
       {"emahp 1 is zero", K::Emahp, 1, 0, 0, 0, {3, -2.5}, {0, 0}},
       {"emahp 4", K::Emahp, 4, 0, 0, 0, {1, 1, 1}, {0.75, 0.5625, 0.421875}},
@@ -169,7 +141,6 @@ TEST(SequenceRule, GivesTheHandValues) {
       {"edynlp", K::EdynLp, 0, 1, 77, 0, {3, 1}, {1.0 / 3, 1}},
       // SPIKE, T 1, F 2, n 3: (4 - 1)^3 * 2 = 54; p4 is not read.
       {"spike", K::Spike, 1, 2, 3, 99, {4}, {4.0 / 54}},
-      {"noise amplitude 0", K::Noise, 0, 6, 5, 0, {1.25, 1.25, 1.25, 1.25}, {1.25, 1.25, 1.25, 1.25}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -203,35 +174,19 @@ TEST(Noise, SeedsWithTheLow32BitsOfTheIntegerPart) {
   EXPECT_EQ(noiseSeed(4294967338.0), 42u);  // 2^32 + 42
   EXPECT_EQ(noiseSeed(-9223372036854775808.0), 0u);
   for (double outside : {9223372036854775808.0, kNaN, -kInf}) EXPECT_EQ(noiseSeed(outside), 0u);
-  NoiseLayer layer(1, 10, 42.0);
-  EXPECT_EQ(layer.to, kDraw42[0]);
-  EXPECT_EQ(layer.dist(layer.rng), kDraw42[1]);
-  EXPECT_EQ(layer.dist(layer.rng), kDraw42[2]);
 }
 
+// A new target every 5 evaluations (10 ms), straight lines between; a zero
+// period is not finite; a stage without its layer passes.
 TEST(Noise, RunsStraightLinesBetweenRandomTargets) {
   auto head = single(K::Noise, 2, 10, 42);
-  // A new target every 5 evaluations (10 ms); the last entry is never
-  // weighed, since t is 0 at k = 15.
+  // The last entry is never weighed, since t is 0 at k = 15.
   const float targets[] = {0.0f, kDraw42[0], kDraw42[1], kDraw42[2], 0.0f};
   for (int k = 1; k <= 15; ++k) {
     const float t = static_cast<float>(k % 5) / 5.0f;
     const double line = (1 - t) * targets[k / 5] + t * targets[k / 5 + 1];
     EXPECT_NEAR(run(*head, 1.0), 1.0 + 2.0 * line, 1e-6) << k;
   }
-}
-
-TEST(Noise, SameSeedSameOffsetsAndAZeroPeriodIsNotFinite) {
-  auto a = single(K::Noise, 1, 8, 1234);
-  auto b = single(K::Noise, 1, 8, 1234);
-  auto c = single(K::Noise, 1, 8, 1235);
-  bool differs = false;
-  for (int k = 0; k < 100; ++k) {
-    const double fromA = run(*a, 0.0);
-    ASSERT_EQ(fromA, run(*b, 0.0));
-    differs = differs || fromA != run(*c, 0.0);
-  }
-  EXPECT_TRUE(differs);
   EXPECT_FALSE(std::isfinite(run(*single(K::Noise, 1, 0, 1), 0.0)));
   auto bare = single(K::Noise, 1, 10, 1);
   bare->noise.reset();

@@ -1,6 +1,5 @@
-// Byte streams for the device-link tests, built independently of the
-// library's parser and checksum table, and a pseudo terminal that stands in
-// for the controller's USB serial adapter (Linux).
+// Device-link byte streams built without the library's parser or checksum
+// table, and a pseudo terminal standing in for the controller (Linux).
 #pragma once
 
 #include <cstdint>
@@ -61,10 +60,9 @@ inline Bytes faMessage(const Bytes& data) { return withTerminator(concat({{0xFA,
 
 namespace tarvex::testing {
 
-// The controller's side of a pseudo terminal; the library opens the other
-// side as COM `port`, reporting `usbId` (vendor:product) through the
-// TARVEX_COM_MAP seam. An empty sysfs keeps the machine's own serial ports
-// out of every listing and scan.
+// The controller's side of a pseudo terminal, which the library opens as
+// COM `port` with USB id `usbId` (vendor:product) through TARVEX_COM_MAP. An
+// empty sysfs keeps the machine's own serial ports out of listings and scans.
 class PtyDevice {
  public:
   explicit PtyDevice(int port, const char* usbId = "1A86:7523")
@@ -89,8 +87,8 @@ class PtyDevice {
     }
   }
 
-  // What the library wrote: waits up to 5 s for `atLeast` bytes, then takes
-  // whatever else comes until the line has been quiet for `quietMs`.
+  // What the library wrote: at least `atLeast` bytes (waiting up to 5 s),
+  // then whatever comes until the line has been quiet for `quietMs`.
   Bytes read(std::size_t atLeast = 0, int quietMs = 20) const {
     Bytes out;
     waitUntil([&] { take(out, 5); return out.size() >= atLeast; }, std::chrono::seconds(5));
