@@ -2,7 +2,6 @@
 // the NoLimits 2 probe against servers on loopback. (Priority: GameSources.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
@@ -132,18 +131,15 @@ TEST_F(TelemetryDetection, TheSystemProcessListFindsAProcessByItsExactName) {
 
 // --- NoLimits 2 ------------------------------------------------------------
 
-// A server that answers the idle request, one that accepts and stays silent
-// until the probe has given up, and none (its port closed).
+// A server that answers the idle request, and one that accepts and stays silent
+// until the probe has given up. (With no server NoLimits 2 would push aside every
+// game after it in the end-to-end runs.)
 TEST_F(TelemetryDetection, NoLimits2ProbeAgainstServers) {
-  enum class Server { answers, silent, none };
-  const struct { Server server; const char* says; } cases[] = {
-      {Server::answers, ""}, {Server::silent, ""}, {Server::none, "Error connecting to server: "}};
-  for (const auto& k : cases) {
-    SCOPED_TRACE(static_cast<int>(k.server));
-    const bool answers = k.server == Server::answers;
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers);
     std::vector<std::uint8_t> request;
     std::mutex m;
-    auto server = std::make_unique<testing::TcpServer>([&](platform::SocketHandle s, const std::atomic<bool>& running) {
+    testing::TcpServer server([&](platform::SocketHandle s, const std::atomic<bool>& running) {
       std::uint8_t got[10];
       std::size_t n = 0;
       while (running && (!answers || n < sizeof got)) {
@@ -158,20 +154,17 @@ TEST_F(TelemetryDetection, NoLimits2ProbeAgainstServers) {
       const std::uint8_t reply[10] = {'N', 0, 1, 0, 0, 0x04, 0xD2, 0, 0, 'L'};  // OK, request 1234, no data
       platform::sendSome(s, reply, sizeof reply);
     });
-    const std::uint16_t port = server->port();
-    if (k.server == Server::none) server.reset();
-    NoLimits2Reader entry(port);
+    NoLimits2Reader entry(server.port());
     ::testing::internal::CaptureStderr();
     // A loaded machine may keep the server from its accept for the probe's half second.
     EXPECT_EQ(testing::waitUntil([&] { return entry.detect(); }, std::chrono::milliseconds(answers ? 5000 : 0)),
               answers);
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.substr(0, std::strlen(k.says)), k.says);
-    EXPECT_EQ(err.empty(), *k.says == '\0');
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(entry.connected, answers ? 1 : 0);
+    EXPECT_GE(server.connections(), 1);
     std::lock_guard<std::mutex> guard(m);  // the idle request: type 0, request 1234, no data
-    if (answers) EXPECT_EQ(request, (std::vector<std::uint8_t>{'N', 0, 0, 0, 0, 0x04, 0xD2, 0, 0, 'L'}));
-    if (k.server == Server::silent) EXPECT_EQ(server->connections(), 1);
+    const std::vector<std::uint8_t> idle = {'N', 0, 0, 0, 0, 0x04, 0xD2, 0, 0, 'L'};
+    EXPECT_EQ(request, answers ? idle : std::vector<std::uint8_t>{});
   }
 }
 

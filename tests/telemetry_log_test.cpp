@@ -97,18 +97,13 @@ TEST_F(TelemetryLog, InstancesThreadsAndProcessesAppendWholeLines) {
 TEST_F(TelemetryLog, WhereTheFileLiesAndWhyItMayNotOpen) {
   const fs::path home = dir_.path() / "home", state = dir_.path() / "deeper" / "state";
   // xdg: "state" the fresh folder above; "" unsets it and HOME.
-  struct Case { const char* what; const char* xdg; void (*prepare)(const fs::path&); fs::path file; const char* says; };
+  struct Case { const char* what; const char* xdg; bool blocked; fs::path file; const char* says; };
   const Case cases[] = {
-      {"a missing state folder is created", "state", nullptr, state / "kinetra" / "errorlog.txt", ""},
-      {"a relative variable falls back to HOME", "relative/state", nullptr,
+      {"a missing state folder is created", "state", false, state / "kinetra" / "errorlog.txt", ""},
+      {"a relative variable falls back to HOME", "relative/state", false,
        home / ".local" / "state" / "kinetra" / "errorlog.txt", ""},
-      {"no folder at all", "", nullptr, {}, "Failed to get APPDATA path\n"},
-      {"a file where the folder belongs", "state",
-       [](const fs::path& s) { fs::create_directories(s), std::ofstream(s / "kinetra") << "not a folder"; }, {},
-       "Failed to create log directory\n"},
-      {"a folder where the file belongs", "state",
-       [](const fs::path& s) { fs::create_directories(s / "kinetra" / "errorlog.txt"); }, {},
-       "Failed to open log file\n"},
+      {"no folder at all", "", false, {}, "Failed to get APPDATA path\n"},
+      {"a file where the folder belongs", "state", true, {}, "Failed to create log directory\n"},
   };
   const char* savedHome = std::getenv("HOME");
   const std::string saved = savedHome != nullptr ? savedHome : "";
@@ -119,7 +114,7 @@ TEST_F(TelemetryLog, WhereTheFileLiesAndWhyItMayNotOpen) {
     testing::setEnv("HOME", home.string());
     testing::setEnv("XDG_STATE_HOME", xdg == "state" ? state.string() : xdg);
     if (xdg.empty()) testing::unsetEnv("XDG_STATE_HOME"), testing::unsetEnv("HOME");
-    if (k.prepare != nullptr) k.prepare(state);
+    if (k.blocked) fs::create_directories(state), std::ofstream(state / "kinetra") << "not a folder";
     ::testing::internal::CaptureStderr();
     {
       DiagnosticLog log;
