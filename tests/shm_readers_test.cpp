@@ -221,29 +221,6 @@ TEST(ShmReaders, AnglesAtTheEndsOfTheirRanges) {
 
 // --- hostile blocks -------------------------------------------------------------------------
 
-// No frame from a block one byte short of what a reader reads, a frame from
-// exactly that; each cut is its size on the heap, for the sanitizer build.
-TEST(ShmReaders, ABlockShorterThanItsFieldsGivesNothing) {
-  const struct { const char* game; MakeReader reader; std::size_t needed; Change fill; } rows[] = {
-      {"Assetto Corsa", make<AssettoCorsaReader>(), 580, [](Block& b) { put<std::int32_t>(b, 0, 9); }},
-      {"RaceRoom", make<RaceRoomReader>(), 44 + 228, [](Block& b) { put<std::int32_t>(b, 0, 3), put<std::int32_t>(b, 4, 4); }},
-      {"Automobilista 2", make<Pcars2Reader>(), 6968, [](Block& b) { put<std::uint32_t>(b, 8, 2); }},
-      {"iRacing", make<IRacingReader>(), 112, [](Block& b) { put<std::int32_t>(b, 4, 1); }},
-      {"rFactor 2", make<RFactor2Reader>(), 352, [](Block& b) { put(b, 12, 1.0); }},
-      {"Euro Truck Simulator 2", make<Ets2Reader>(), 117, [](Block& b) { b[0] = 1; }},
-  };
-  for (const auto& row : rows) {
-    Block full(row.needed, 0);
-    row.fill(full);
-    for (std::size_t size : {std::size_t{0}, row.needed - 1, row.needed}) {
-      const std::unique_ptr<std::uint8_t[]> cut(new std::uint8_t[size > 0 ? size : 1]);
-      std::memcpy(cut.get(), full.data(), size);
-      GameDataRecord r;
-      EXPECT_EQ(row.reader()->decode(cut.get(), size, r), size == row.needed ? 1 : 0) << row.game << ", " << size;
-    }
-  }
-}
-
 // Wherever iRacing's header points, the reader stays inside the view and its
 // frame buffer; decodes: the values still come (from what is inside).
 TEST(ShmReaders, IRacingHostileHeaders) {
