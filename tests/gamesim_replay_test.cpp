@@ -107,30 +107,24 @@ std::vector<Received> replay(const Bytes& file, std::size_t expected, int* exitC
 }
 
 // TCP, a fragment and a datagram cut by the snap length are skipped; a file
-// that ends inside a packet, or a block whose lengths disagree, ends the
-// replay with an error after what came before.
+// that ends inside a packet ends the replay with an error after what came before.
 TEST(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
   testing::useTestLogFolder();
-  const Bytes motion = capture("f1-2023-motion-1.bin"), motionEx = capture("f1-2023-motionex-1.bin");
+  const Bytes motion = capture("f1-2023-motion-1.bin"), motionEx = capture("f1-2023-motionex-1.bin"), small(64, 7);
   ASSERT_EQ(motion.size(), 1349u);
-  const Bytes small(64, 7);
   const std::vector<std::pair<double, Bytes>> frames = {
       {1000.0, ethernetFrame(motion, 20777)}, {1000.1, ethernetFrame(Bytes(40, 1), 20777, Kind::tcp)},
       {1000.2, ethernetFrame(Bytes(500, 2), 20777, Kind::fragment)}, {1000.3, ethernetFrame(motionEx, 20777)},
       {1000.6, ethernetFrame(small, 20777)}};
   const Bytes smallFrame = ethernetFrame(small, 20777), motionFrame = ethernetFrame(motion, 20777);
-  const std::vector<std::pair<double, Bytes>> two = {{1.0, smallFrame}, {1.01, motionFrame}};
-  Bytes cut = pcapFile(two);
+  Bytes cut = pcapFile({{1.0, smallFrame}, {1.01, motionFrame}});
   cut.resize(cut.size() - 10);
-  Bytes badBlock = pcapngFile(two);
-  badBlock[badBlock.size() - 4] ^= 0xFF;  // the last block's closing length
   struct Case { const char* what; Bytes file; std::vector<Bytes> arrive; int code; };
   const std::vector<Case> cases = {
       {"pcap", pcapFile(frames), {motion, motionEx, small}, 0},
       {"pcapng", pcapngFile(frames), {motion, motionEx, small}, 0},
       {"snap length cuts the first", pcapFile({{1.0, motionFrame}, {1.01, smallFrame}}, 200), {small}, 0},
       {"file ends inside a packet", cut, {small}, 1},
-      {"a block's lengths disagree", badBlock, {small}, 1},
       {"not a capture", Bytes(100, 'x'), {}, 1},
   };
   for (const Case& k : cases) {
@@ -141,9 +135,7 @@ TEST(GamesimReplay, CapturesSendTheirUdpPayloadsInOrderWithTheirTiming) {
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].payload, k.arrive[i]) << i;
     EXPECT_EQ(code, k.code);
     // 0.3 s apart in the capture (the first send may be late while the sockets start).
-    if (got.size() == 3) {
-      EXPECT_GE(got[2].at - got[1].at, std::chrono::milliseconds(250));
-    }
+    if (got.size() == 3) EXPECT_GE(got[2].at - got[1].at, std::chrono::milliseconds(250));
   }
 }
 

@@ -1,8 +1,6 @@
-// The seven shared-memory games end to end, as a host sees them: the
-// simulator publishes each game's block under the game's process name, the
-// library (loaded by file name) finds the game and follows its lap. The games
-// run as a chain: while one is the source the next one starts, the first
-// stops, and the second must take over; the last one is let go.
+// The seven shared-memory games through the built library: the simulator publishes each
+// game's block under its process name. A chain: while one game is the source the next
+// starts and the first stops, and the next must take over; the last one is let go.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,11 +16,9 @@ namespace {
 using namespace std::chrono_literals;
 namespace t = tarvex::testing;
 
-// Not in priority order on purpose: each next game is found because it is the only one left.
-const struct {
-  const char* sim;
-  int id;
-} kChain[] = {{"ac", 3}, {"raceroom", 4}, {"acevo", 16}, {"ams2", 9}, {"iracing", 10}, {"rfactor2", 14}, {"ets2", 17}};
+// Not in priority order: each next game is found because it is the only one left.
+const struct { const char* sim; int id; } kChain[] = {
+    {"ac", 3}, {"raceroom", 4}, {"acevo", 16}, {"ams2", 9}, {"iracing", 10}, {"rfactor2", 14}, {"ets2", 17}};
 
 std::unique_ptr<t::Child> startGame(const char* sim) {
   return std::make_unique<t::Child>(

