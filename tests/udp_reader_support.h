@@ -38,16 +38,14 @@ inline Bytes patched(Bytes b, std::size_t at, const Bytes& with) {
   std::copy(with.begin(), with.end(), b.begin() + at);
   return b;
 }
-inline Bytes f32(float v) {
-  Bytes b(4);
-  std::memcpy(b.data(), &v, 4);
-  return b;
-}
 // A datagram of `size` bytes that starts with `magic` and holds `values` as
 // 4-byte floats from `at` on.
 inline Bytes floats(std::size_t size, const std::string& magic, std::size_t at, const std::vector<double>& values) {
   Bytes b = patched(Bytes(size, 0), 0, text(magic));
-  for (double v : values) b = patched(b, (at += 4) - 4, f32(static_cast<float>(v)));
+  for (double v : values) {
+    const float f = static_cast<float>(v);
+    std::memcpy(b.data() + (at += 4) - 4, &f, 4);
+  }
   return b;
 }
 
@@ -88,8 +86,8 @@ inline Bytes xplane(const std::vector<XRecord>& records) {
   return d;
 }
 
-// A datagram recorded from Condor 2 (LF line ends as printed; Condor itself
-// sends CR LF, made from them below).
+// A datagram recorded from Condor 2, printed with LF line ends (Condor sends
+// CR LF: kCondor).
 inline const char* const kCondorPlain =
     "time=17.0123384582337\nairspeed=30.9783802032471\naltitude=797.574401855469\n"
     "vario=-1.06086719036102\nevario=-1.06253170967102\nnettovario=-0.336621403694153\n"
@@ -102,10 +100,10 @@ inline const char* const kCondorPlain =
     "rollrate=-0.0281974282115698\npitchrate=-0.0304326992481947\nyawrate=0.0169996526092291\n"
     "gforce=1.38097426699328\n";
 
-inline std::string crlf(const std::string& lf) {
-  std::string out;
-  for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
+inline std::string crlf(std::string t) {
+  for (std::size_t i = 0; (i = t.find('\n', i)) != std::string::npos; i += 2) t.insert(i, 1, '\r');
+  return t;
 }
+inline const std::string kCondor = crlf(kCondorPlain);
 
 }  // namespace tarvex::reader_tests
