@@ -64,9 +64,8 @@ Channels fromFlight(const gamesim::FlightState& s) {
   return c;
 }
 
-// One channel a reader writes: `factor` times the convention's value (-1
-// where the reader keeps the game's own direction); `sized` when its size is
-// checked as well as its sign.
+// One channel a reader writes: `factor` times the convention's value (-1: the
+// game's own direction kept); `sized` when its size is checked too.
 struct Check {
   int channel;
   double factor = 1.0;
@@ -280,28 +279,6 @@ TEST(SignConvention, EveryGameGivesEveryChannelTheConventionsSign) {
                                      << "\" is never clearly signed";
     }
   }
-}
-
-// The lap has each manoeuvre with the convention's signs, so that the rows
-// above test the convention and not only agreement with the simulator.
-TEST(SignConvention, TheLapHasEveryManoeuvre) {
-  using S = gamesim::LapState;
-  const gamesim::Lap lap(kLapSeconds);
-  const struct {
-    LapPhase phase;
-    double S::*value;
-    double atLeast;  // times the sign
-  } cases[] = {{LapPhase::accelerating, &S::longitudinalAccel, 4.0}, {LapPhase::accelerating, &S::pitch, 0.1},
-               {LapPhase::rightCorner, &S::lateralAccel, 3.0},       {LapPhase::rightCorner, &S::yawRate, 5.0},
-               {LapPhase::rightCorner, &S::roll, 1.0},               {LapPhase::crest, &S::verticalAccel, -1.0},
-               {LapPhase::crest, &S::pitchRate, -0.1},               {LapPhase::kerb, &S::rollRate, -0.1}};
-  for (const auto& k : cases) {
-    const double v = lap.at(lap.middleOf(k.phase)).*k.value;
-    EXPECT_GE(k.atLeast > 0 ? v : -v, std::abs(k.atLeast)) << static_cast<int>(k.phase);
-  }
-  // In the right-hand corner the heading grows: clockwise seen from above.
-  const double corner = lap.middleOf(LapPhase::rightCorner);
-  EXPECT_GT(lap.at(corner + 1).heading, lap.at(corner).heading);
 }
 
 }  // namespace
