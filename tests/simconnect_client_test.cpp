@@ -3,36 +3,39 @@
 // (arbitrary streams: fuzz/server_streams_fuzz.cpp).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <sstream>
-#include <string>
 
 #include "games/simconnect/message_queue.h"
 #include "games/simconnect/simconnect_config.h"
-#include "platform/clock.h"
 #include "simconnect_support.h"
 
 namespace tarvex {
 namespace {
 
 namespace sc = simconnect;
-using testing::Bytes;
+using namespace testing;
 using namespace std::chrono_literals;
 
 class SimConnectClient : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { testing::useTestLogFolder(); }
+  static void SetUpTestSuite() { useTestLogFolder(); }
 };
+
+sc::HANDLE open(std::uint32_t index = 0) {
+  sc::HANDLE h = nullptr;
+  return sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, index) == sc::kOk ? h : nullptr;
+}
 
 // Bytes from "hex" text ("28 01 00 00 ...").
 Bytes hex(const std::string& text) {
   Bytes b;
   std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) b.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
+  for (std::string byte; in >> byte;) b.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
   return b;
 }
+
+Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
 
 // `size` bytes: zeros, with `parts` (offset, bytes) laid over them.
 Bytes packetOf(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>>& parts) {
@@ -40,8 +43,6 @@ Bytes packetOf(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>
   for (const auto& [at, bytes] : parts) std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
   return b;
 }
-
-Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
 
 // The ids of the messages taken until the queue holds none for `quiet`, or a quit came.
 std::vector<std::uint32_t> drain(sc::HANDLE h, std::chrono::milliseconds quiet) {
@@ -62,15 +63,15 @@ std::vector<std::uint32_t> drain(sc::HANDLE h, std::chrono::milliseconds quiet) 
 }
 
 TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
-  testing::ScriptedSimConnectServer server;
-  sc::HANDLE h = nullptr;
-  ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
+  ScriptedSimConnectServer server;
+  sc::HANDLE h = open();
+  ASSERT_NE(h, nullptr);
   ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, "PLANE PITCH DEGREES", "radians", 4, 0.0f, sc::kUnused), sc::kOk);
   const std::string tooLong(300, 'n');  // cut to its field, nothing spilled into the next
   ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, tooLong.c_str(), "Bool", 2, 0.0f, sc::kUnused), sc::kOk);
   ASSERT_EQ(sc::SimConnect_RequestDataOnSimObject(h, 0, 0, 0, 3, 0, 0, 0, 0), sc::kOk);
   ASSERT_EQ(sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim"), sc::kOk);
-  ASSERT_TRUE(testing::waitUntil([&] { return server.packets().size() == 5; }, 5s));
+  ASSERT_TRUE(waitUntil([&] { return server.packets().size() == 5; }, 5s));
   const auto packets = server.packets();
   const std::vector<Bytes> expected = {
       packetOf(296, {{0, hex("28 01 00 00 05 00 00 00 01 00 00 F0 01 00 00 00")},
@@ -92,87 +93,75 @@ TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
   EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
 }
 
+// Version 5 first, then a second connection with FSX's 4; within twice the answer wait.
 TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
   const struct {
     const char* what;
     std::set<std::uint32_t> versions;
-    bool answers, opens;
-    std::uint32_t protocol;
+    bool answers;
+    std::uint32_t protocol;  // 0: not opened
     int connections;
   } cases[] = {
-      {"MSFS 2020 (4 and 5)", {4, 5}, true, true, 5, 1},
-      {"MSFS 2024 (4, 5 and 6)", {4, 5, 6}, true, true, 5, 1},
-      {"an FSX-era server (4 only): a second connection", {4}, true, true, 4, 2},
-      {"no version it knows", {6}, true, false, 0, 2},
-      {"a server that never answers", {4, 5}, false, false, 0, 1},
+      {"MSFS (4 and 5)", {4, 5}, true, 5, 1},
+      {"an FSX-era server (4 only)", {4}, true, 4, 2},
+      {"no version it knows", {6}, true, 0, 2},
+      {"a server that never answers", {4, 5}, false, 0, 1},
   };
   for (const auto& k : cases) {
-    testing::ScriptedSimConnectServer server({k.versions, k.answers});
-    sc::HANDLE h = nullptr;
+    SCOPED_TRACE(k.what);
+    ScriptedSimConnectServer server({k.versions, k.answers});
+    sc::HANDLE h = reinterpret_cast<sc::HANDLE>(&server);  // must become null on failure
     const auto start = std::chrono::steady_clock::now();
-    const sc::HRESULT result = sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, sc::kOpenAnswerWait * 2 + 1s) << k.what;
-    EXPECT_EQ(result == sc::kOk, k.opens) << k.what;
-    EXPECT_EQ(h != nullptr, k.opens) << k.what;
-    EXPECT_EQ(sc::protocolVersion(h), k.protocol) << k.what;
-    EXPECT_EQ(server.connections(), k.connections) << k.what;
+    EXPECT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0) == sc::kOk, k.protocol != 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, sc::kOpenAnswerWait * 2 + 1s);
+    EXPECT_EQ(h != nullptr, k.protocol != 0);
+    EXPECT_EQ(sc::protocolVersion(h), k.protocol);
+    EXPECT_EQ(server.connections(), k.connections);
     const auto packets = server.packets();  // the second Open says FSX's version
     if (k.connections == 2 && packets.size() == 2) {
       EXPECT_EQ(Bytes(packets[1].begin() + 276, packets[1].end()),
-                hex("00 58 53 46 0A 00 00 00 00 00 00 00 4B EF 00 00 00 00 00 00")) << k.what;
+                hex("00 58 53 46 0A 00 00 00 00 00 00 00 4B EF 00 00 00 00 00 00"));
     }
     if (h != nullptr) sc::SimConnect_Close(h);
   }
 }
 
-TEST_F(SimConnectClient, MessagesInAnyPiecesComeOutWhole) {
+// Streams in pieces of any size, and hostile ones: the message ids drained (4 an event, 3 a quit: at a
+// stream's end the client's own), and after the end, calls that fail instead of waiting.
+TEST_F(SimConnectClient, MessagesComeOutWholeOrTheStreamEnds) {
   const double values[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-  const Bytes stream = testing::concat({testing::recvEvent(6), testing::recvData(values, 0, 1), testing::recvEvent(4),
-                                      testing::recvHeader(12, 0), testing::recvUnknown(99)});
-  for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(50)}) {
-    testing::ScriptedSimConnectServer server;
-    sc::HANDLE h = nullptr;
-    ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
-    server.send(stream, piece);
-    server.send(testing::recvQuit());
-    const auto got = drain(h, 3s);  // one byte a millisecond is slow: the quit ends it
-    EXPECT_EQ(got, (std::vector<std::uint32_t>{4, 8, 4, 0, 99, 3})) << "pieces of " << piece;
-    sc::SimConnect_Close(h);
-  }
-}
-
-TEST_F(SimConnectClient, HostileServers) {
-  const double values[15] = {};
-  const Bytes data = testing::recvData(values, 0, 0);
-  const Bytes oversized = testing::concat({testing::recvHeader(50000, 99), Bytes(50000 - 12, 0x5A)});
+  const Bytes stream = concat({recvEvent(6), recvData(values, 0, 1), recvEvent(4), recvHeader(12, 0),
+                               recvUnknown(99), recvQuit()});
+  const std::vector<std::uint32_t> all = {4, 8, 4, 0, 99, 3};
+  const Bytes cut(stream.begin() + 24, stream.begin() + 54), huge = recvHeader(50000, 99);
   const struct {
     const char* what;
     Bytes bytes;
+    std::size_t piece;
     bool close;
-    std::vector<std::uint32_t> expected;  // message ids (4 event, 3 quit: here the client's own)
+    std::vector<std::uint32_t> expected;
     const char* logLine;
   } cases[] = {
-      {"a message cut short, then closed", testing::concat({testing::recvEvent(4), Bytes(data.begin(), data.begin() + 30)}),
-       true, {4, 3}, nullptr},
-      {"a size that promises more than comes", testing::concat({testing::recvHeader(1000, 8), Bytes(28, 0)}), true, {3},
-       nullptr},
-      {"closed inside a size word", Bytes{0x18, 0x00}, true, {3}, nullptr},
-      {"larger than MaxReceiveSize: dropped, the stream goes on",
-       testing::concat({oversized, testing::recvEvent(5)}), false, {4}, "a message of 50000 bytes was dropped"},
-      {"a size below the header: the stream is broken",
-       testing::concat({testing::recvHeader(8, 4), testing::recvEvent(5)}), false, {3}, "less than its header"},
+      {"in pieces of 1", stream, 1, false, all, ""},
+      {"in pieces of 7", stream, 7, false, all, ""},
+      {"in pieces of 50", stream, 50, false, all, ""},
+      {"a message cut short, then closed", concat({recvEvent(4), cut}), 1000, true, {4, 3}, ""},
+      {"a size promising more than comes", concat({recvHeader(1000, 8), Bytes(28)}), 1000, true, {3}, ""},
+      {"closed inside a size word", Bytes{0x18, 0x00}, 1000, true, {3}, ""},
+      {"over MaxReceiveSize: dropped", concat({huge, Bytes(50000 - 12, 0x5A), recvEvent(5)}), 1000, false, {4},
+       "a message of 50000 bytes was dropped"},
+      {"below the header: broken", concat({recvHeader(8, 4), recvEvent(5)}), 1000, true, {3}, "less than its header"},
   };
   for (const auto& k : cases) {
-    testing::ScriptedSimConnectServer server;
-    sc::HANDLE h = nullptr;
-    ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk) << k.what;
-    server.send(k.bytes, 1000);
+    SCOPED_TRACE(k.what);
+    ScriptedSimConnectServer server;
+    sc::HANDLE h = open();
+    ASSERT_NE(h, nullptr);
+    server.send(k.bytes, k.piece);
     if (k.close) server.closeClient();
-    EXPECT_EQ(drain(h, 500ms), k.expected) << k.what;
-    if (k.logLine != nullptr) { EXPECT_NE(testing::logText().find(k.logLine), std::string::npos) << k.what; }
-    if (k.expected.back() == 3) {  // after the end, the calls fail instead of waiting
-      EXPECT_TRUE(testing::waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim") < 0; }, 2s));
-    }
+    EXPECT_EQ(drain(h, k.expected.back() == sc::kRecvQuit ? 3s : 500ms), k.expected);  // or the quit ends it
+    EXPECT_NE(logText().find(k.logLine), std::string::npos);
+    if (k.close) { EXPECT_TRUE(waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim") < 0; })); }
     const sc::RecvHeader* m = nullptr;
     std::uint32_t size = 7;
     EXPECT_EQ(sc::SimConnect_GetNextDispatch(h, &m, &size), sc::kFail);
@@ -219,30 +208,29 @@ TEST_F(SimConnectClient, ConfigurationFile) {
     bool noDelay;
     std::size_t problems;
   } cases[] = {
-      {"", 0, byDefault, "", "", 41088, true, 1},
       {"[SimConnect]\nProtocol=IPv4\nAddress=127.0.0.1\nPort=5000\n", 0, sc::Protocol::ipv4, "127.0.0.1", "5000", 41088,
        true, 0},
       {"[simconnect.2]\r\nPROTOCOL = ipv6\r\nport=501\r\nMaxReceiveSize=65536\r\nDisableNagle=0\r\n", 2,
        sc::Protocol::ipv6, "", "501", 65536, false, 0},
-      {"[SimConnect.1]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n", 1, sc::Protocol::pipe, ".",
-       "Custom/SimConnect", 41088, true, 0},
+      {"[SimConnect.4]\nProtocol=Pipe\nAddress=.\nPort=Custom/SimConnect\n[SimConnect.4]\nPort=2000\n", 4,
+       sc::Protocol::pipe, ".", "Custom/SimConnect", 41088, true, 0},  // the first section for the index
       {"; comment\n[SimConnect] ; the default\nProtocol=Auto ; any\nAddress=\n", 0, sc::Protocol::automatic, "", "",
        41088, true, 0},
-      {"[SimConnect.4]\nPort=1000\n[SimConnect.4]\nPort=2000\n", 4, byDefault, "", "1000", 41088, true, 0},
       {"[SimConnect]\nProtocol=Carrier\nMaxReceiveSize=12\nDisableNagle=2\nColour=red\nno entry\n", 0, byDefault, "",
        "", 41088, true, 5},
       {"[SimConnect]\nProtocol=IPv4\nPort=five hundred\n", 0, sc::Protocol::ipv4, "", "", 41088, true, 1},
-      {"[SimConnect]\nProtocol=IPv4\n", 3, byDefault, "", "", 41088, true, 1},
+      {"[SimConnect]\nProtocol=IPv4\n", 3, byDefault, "", "", 41088, true, 1},  // no section for the index
   };
   for (const auto& k : cases) {
+    SCOPED_TRACE(k.text);
     std::vector<std::string> problems;
     const sc::ClientConfig c = sc::parseConfig(k.text, k.index, problems);
-    EXPECT_EQ(c.protocol, k.protocol) << k.text;
-    EXPECT_EQ(c.address, k.address) << k.text;
-    EXPECT_EQ(c.port, k.port) << k.text;
-    EXPECT_EQ(c.maxReceiveSize, k.maxReceive) << k.text;
-    EXPECT_EQ(c.disableNagle, k.noDelay) << k.text;
-    EXPECT_EQ(problems.size(), k.problems) << k.text << ::testing::PrintToString(problems);
+    EXPECT_EQ(c.protocol, k.protocol);
+    EXPECT_EQ(c.address, k.address);
+    EXPECT_EQ(c.port, k.port);
+    EXPECT_EQ(c.maxReceiveSize, k.maxReceive);
+    EXPECT_EQ(c.disableNagle, k.noDelay);
+    EXPECT_EQ(problems.size(), k.problems) << ::testing::PrintToString(problems);
   }
   sc::ClientConfig pipe = sc::defaultConfig();
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect");
@@ -250,22 +238,20 @@ TEST_F(SimConnectClient, ConfigurationFile) {
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Custom\\SimConnect");
 }
 
+// As a host finds the server: by SimConnect.cfg, unless the index is 0xFFFFFFFF.
 TEST_F(SimConnectClient, OpenFindsTheServerThroughTheConfigurationFile) {
-  testing::ScriptedSimConnectServer server;
-  sc::setConnector(nullptr);  // as a host would: by SimConnect.cfg
-  testing::TempDir dir;
-  const auto file = dir.path() / "SimConnect.cfg";
-  std::ofstream(file) << "[SimConnect]\nProtocol=IPv4\nAddress=localhost\nPort=" << server.port() << "\n";
-  testing::setEnv("TARVEX_SIMCONNECT_CFG", file.string());
-  sc::HANDLE h = nullptr;
-  EXPECT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
-  EXPECT_EQ(server.connections(), 1);
+  ScriptedSimConnectServer server;
+  sc::setConnector(nullptr);
+  TempDir dir;
+  std::ofstream(dir.path() / "SimConnect.cfg") << "[SimConnect]\nProtocol=IPv4\nAddress=localhost\nPort="
+                                               << server.port() << "\n";
+  setEnv("TARVEX_SIMCONNECT_CFG", (dir.path() / "SimConnect.cfg").string());
+  sc::HANDLE h = open();
+  EXPECT_NE(h, nullptr);
   sc::SimConnect_Close(h);
-  // Index 0xFFFFFFFF ignores the file: the default server (absent, or a simulator test's), never this one.
-  h = nullptr;
-  if (sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, sc::kConfigIndexLocal) == sc::kOk) sc::SimConnect_Close(h);
+  if ((h = open(sc::kConfigIndexLocal)) != nullptr) sc::SimConnect_Close(h);  // the default server, if any
   EXPECT_EQ(server.connections(), 1);
-  testing::unsetEnv("TARVEX_SIMCONNECT_CFG");
+  unsetEnv("TARVEX_SIMCONNECT_CFG");
 }
 
 }  // namespace
