@@ -85,19 +85,13 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
   const double second[15] = {2, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0};
   Bytes shortData = recvData(second, 1, 1);
   shortData.resize(shortData[0] = 40 + 128);
-  const struct {
-    const char* what;
-    std::vector<Bytes> messages;
-    double speed;      // longitu_speed after the read
-    int contact;       // groundContact after it
-    std::size_t left;  // messages still queued
-    bool connected;    // read() gave 1
-  } cases[] = {
+  // After the read: longitu_speed, groundContact, the messages still queued, and connected (read() gave 1).
+  const struct { const char* what; std::vector<Bytes> messages; double speed; int contact; std::size_t left;
+                 bool connected; } cases[] = {
       {"queue empty", {}, 0.0, 0, 0, true},
       {"the second data message wins", {recvData(first, 1, 1), recvData(second, 0, 0)}, 20.0, 0, 0, true},
-      {"other events, Crashed and unknown messages are passed over",
-       {recvEvent(3, 1), recvEvent(MsfsReader::kEventCrashed), recvUnknown(99), recvData(first, 0, 0)}, 10.0, 0, 0,
-       true},
+      {"other events, Crashed (6) and unknown messages are passed over",
+       {recvEvent(3, 1), recvEvent(6), recvUnknown(99), recvData(first, 0, 0)}, 10, 0, 0, true},
       {"another request's data is not ours", {recvData(second, 1, 1, 5)}, 0.0, 0, 0, true},
       {"a data message too short for the definition", {shortData}, 0.0, 0, 0, true},
       {"an exception ends the drain", {recvException(7, 20, 2), recvData(first, 0, 0)}, 0.0, 0, 1, true},
@@ -131,7 +125,7 @@ TEST_F(MsfsReaderTest, EachDrainRule) {
 
 TEST_F(MsfsReaderTest, AFailedRegistrationClosesTheConnection) {
   server.closeClient();
-  ASSERT_TRUE(waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(reader.connection(), 3, "Sim") < 0; }));
+  ASSERT_TRUE(waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(reader.connection(), 3, "") < 0; }));
   EXPECT_FALSE(reader.open());
   EXPECT_FALSE(reader.connected());
   EXPECT_NE(reader.lastResult, sc::kOk);

@@ -1,5 +1,5 @@
 // A SimConnect server on loopback TCP for the client's and the MSFS reader's
-// tests: it answers Open for the versions it is given (or never), records every
+// tests: it answers Open for the versions it is given (none: never), records every
 // packet the client sends, and sends what a test queues, in pieces of any size.
 // While it lives, the client connects to it.
 #pragma once
@@ -49,13 +49,7 @@ inline Bytes recvData(const double (&values)[15], std::int64_t gearOnGround, std
 
 class ScriptedSimConnectServer {
  public:
-  struct Options {
-    std::set<std::uint32_t> versions{4, 5};
-    bool answerOpen = true;
-  };
-
-  ScriptedSimConnectServer() : ScriptedSimConnectServer(Options{}) {}
-  explicit ScriptedSimConnectServer(Options options) : options_(std::move(options)) {
+  explicit ScriptedSimConnectServer(std::set<std::uint32_t> versions = {4, 5}) : versions_(versions) {
     simconnect::setConnector([port = server_.port()] {
       return simconnect::connectTcp(platform::kLoopbackAddress, port, std::chrono::milliseconds(500));
     });
@@ -114,10 +108,8 @@ class ScriptedSimConnectServer {
         std::memcpy(&h, stream.data(), sizeof h);
         if (h.size < sizeof h || stream.size() < h.size) break;
         packets_.emplace_back(stream.begin(), stream.begin() + h.size);
-        if (h.type != (simconnect::kPacketTypeBase | simconnect::kFunctionOpen) || !options_.answerOpen) {
-          continue;
-        }
-        if (options_.versions.count(h.version) == 0) {  // refused, and the connection closes
+        if (h.type != (simconnect::kPacketTypeBase | simconnect::kFunctionOpen) || versions_.empty()) continue;
+        if (versions_.count(h.version) == 0) {  // refused, and the connection closes
           return sendAll(recvException(simconnect::kExceptionVersionMismatch, h.sendId, 0), 0, 24);
         }
         simconnect::RecvOpen open{};
@@ -129,7 +121,7 @@ class ScriptedSimConnectServer {
     }
   }
 
-  Options options_;
+  std::set<std::uint32_t> versions_;
   std::mutex mutex_;
   std::vector<Bytes> packets_;
   std::deque<std::pair<Bytes, std::size_t>> outbox_;
