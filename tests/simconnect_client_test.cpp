@@ -1,29 +1,130 @@
-// The SimConnect client against scripted servers: the bytes of each call,
-// protocol versions, framing, hostile servers, the queue and SimConnect.cfg
-// (arbitrary streams: fuzz/server_streams_fuzz.cpp).
+// The SimConnect client (arbitrary streams: fuzz/server_streams_fuzz.cpp) and the MSFS reader against
+// scripted servers: call bytes, versions, framing, hostile servers, queue, SimConnect.cfg; drains, detection.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <mutex>
+#include <set>
 #include <sstream>
 
+#include "games/gravity_split.h"
+#include "games/msfs_reader.h"
 #include "games/simconnect/message_queue.h"
+#include "games/simconnect/simconnect_client.h"
 #include "games/simconnect/simconnect_config.h"
-#include "simconnect_support.h"
+#include "link_support.h"
+#include "platform/clock.h"
+#include "support.h"
 
 namespace tarvex {
 namespace {
 
 namespace sc = simconnect;
+namespace ch = channel;
 using namespace testing;
 using namespace std::chrono_literals;
+
+template <class Message>
+Bytes bytesOf(const Message& m) {
+  Bytes b(sizeof m);
+  std::memcpy(b.data(), &m, sizeof m);
+  return b;
+}
+
+Bytes recvHeader(std::uint32_t size, std::uint32_t id) { return bytesOf(sc::RecvHeader{size, 5, id}); }
+Bytes recvQuit() { return recvHeader(12, sc::kRecvQuit); }
+Bytes recvEvent(std::uint32_t eventId, std::uint32_t data = 0) {
+  return bytesOf(sc::RecvEvent{{24, 5, sc::kRecvEvent}, sc::kUnused, eventId, data});
+}
+Bytes recvException(std::uint32_t code, std::uint32_t sendId, std::uint32_t index) {
+  return bytesOf(sc::RecvException{{24, 5, sc::kRecvException}, code, sendId, index});
+}
+
+// SIMOBJECT_DATA with fifteen doubles and two 64-bit integers.
+Bytes recvData(const double (&values)[15], std::int64_t gearOnGround, std::int64_t simOnGround,
+                      std::uint32_t requestId = 0) {
+  const sc::RecvSimObjectData h{{176, 5, sc::kRecvSimObjectData}, requestId, 1, 0, 0, 1, 1, 17};
+  Bytes b = concat({bytesOf(h), Bytes(136)});
+  std::memcpy(b.data() + 40, values, sizeof values);
+  std::memcpy(b.data() + 160, &gearOnGround, 8);
+  std::memcpy(b.data() + 168, &simOnGround, 8);
+  return b;
+}
+
+// While it lives, the client connects to it: it answers Open for the versions it is given (none: never),
+// records every packet the client sends, and sends what a test gives it, in pieces of any size.
+class ScriptedSimConnectServer {
+ public:
+  explicit ScriptedSimConnectServer(std::set<std::uint32_t> versions = {4, 5}) : versions_(versions) {
+    sc::setConnector([port = server_.port()] { return sc::connectTcp(platform::kLoopbackAddress, port, 500ms); });
+  }
+  ~ScriptedSimConnectServer() { sc::setConnector(nullptr); }
+
+  // To the connected client, in pieces of `piece` bytes (0: at once).
+  void send(const Bytes& bytes, std::size_t piece = 0) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (std::size_t at = 0, step = piece == 0 ? bytes.size() : piece; at < bytes.size(); at += step) {
+      sendAll(client_, bytes.data() + at, std::min(step, bytes.size() - at));
+      if (piece != 0) platform::sleepFor(1ms);
+    }
+  }
+  void closeClient() { closeRequested_ = true; }
+  // Every packet the client sent, whole, in order, over all connections.
+  std::vector<Bytes> packets() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return packets_;
+  }
+  int connections() const { return server_.connections(); }
+
+ private:
+  static void sendAll(platform::SocketHandle s, const std::uint8_t* p, std::size_t n) {
+    for (int sent = 0; n > 0; p += sent, n -= sent) {
+      if ((sent = platform::sendSome(s, p, static_cast<int>(n))) <= 0) return;
+    }
+  }
+
+  void serve(platform::SocketHandle s, const std::atomic<bool>& running) {
+    closeRequested_ = false;
+    Bytes stream;
+    std::uint8_t buffer[4096];
+    while (running && !closeRequested_) {
+      if (platform::waitReadable(s, 2ms) != platform::WaitResult::ready) continue;
+      const int n = platform::receiveSome(s, buffer, sizeof buffer);
+      if (n <= 0) break;
+      stream.insert(stream.end(), buffer, buffer + n);
+      std::lock_guard<std::mutex> guard(mutex_);
+      sc::ClientHeader h;
+      for (; stream.size() >= sizeof h; stream.erase(stream.begin(), stream.begin() + h.size)) {
+        std::memcpy(&h, stream.data(), sizeof h);
+        if (h.size < sizeof h || stream.size() < h.size) break;
+        packets_.emplace_back(stream.begin(), stream.begin() + h.size);
+        if (h.type != (sc::kPacketTypeBase | sc::kFunctionOpen) || versions_.empty()) continue;
+        if (versions_.count(h.version) == 0) {  // refused, and the connection closes
+          return sendAll(s, recvException(sc::kExceptionVersionMismatch, h.sendId, 0).data(), 24);
+        }
+        sc::RecvOpen open{};
+        open.header = {sizeof open, h.version, sc::kRecvOpen};
+        sendAll(client_ = s, bytesOf(open).data(), sizeof open);
+      }
+    }
+  }
+
+  std::set<std::uint32_t> versions_;
+  std::mutex mutex_;
+  std::vector<Bytes> packets_;
+  platform::SocketHandle client_ = platform::kInvalidSocket;
+  std::atomic<bool> closeRequested_{false};
+  TcpServer server_{[this](platform::SocketHandle s, const std::atomic<bool>& run) { serve(s, run); }};
+};
 
 class SimConnectClient : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { useTestLogFolder(); }
 };
 
-sc::HANDLE open(std::uint32_t index = 0) {
+sc::HANDLE open() {
   sc::HANDLE h = nullptr;
-  return sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, index) == sc::kOk ? h : nullptr;
+  return sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0) == sc::kOk ? h : nullptr;
 }
 
 // Bytes from "hex" text ("28 01 00 00 ...").
@@ -43,20 +144,15 @@ Bytes packetOf(std::size_t size, const std::vector<std::pair<std::size_t, Bytes>
   return b;
 }
 
-// The ids of the messages taken until the queue holds none for `quiet`, or a quit came.
+// The ids of the messages taken until a quit came, or none for `quiet`.
 std::vector<std::uint32_t> drain(sc::HANDLE h, std::chrono::milliseconds quiet) {
   std::vector<std::uint32_t> got;
-  for (auto last = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - last < quiet;) {
-    const sc::RecvHeader* m = nullptr;
-    std::uint32_t size = 0;
-    if (sc::SimConnect_GetNextDispatch(h, &m, &size) != sc::kOk) {
-      platform::sleepFor(1ms);
-      continue;
-    }
+  const sc::RecvHeader* m = nullptr;
+  std::uint32_t size = 0;
+  while ((got.empty() || got.back() != sc::kRecvQuit) &&
+         waitUntil([&] { return sc::SimConnect_GetNextDispatch(h, &m, &size) == sc::kOk; }, quiet)) {
     EXPECT_EQ(m->size, size);  // the whole message, nothing beyond it
     got.push_back(m->id);
-    last = std::chrono::steady_clock::now();
-    if (m->id == sc::kRecvQuit) break;
   }
   return got;
 }
@@ -66,11 +162,9 @@ TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
   sc::HANDLE h = open();
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, "PLANE PITCH DEGREES", "radians", 4, 0.0f, sc::kUnused), sc::kOk);
-  const std::string tooLong(300, 'n');  // cut to its field, nothing spilled into the next
-  ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, tooLong.c_str(), "Bool", 2, 0.0f, sc::kUnused), sc::kOk);
   ASSERT_EQ(sc::SimConnect_RequestDataOnSimObject(h, 0, 0, 0, 3, 0, 0, 0, 0), sc::kOk);
   ASSERT_EQ(sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim"), sc::kOk);
-  ASSERT_TRUE(waitUntil([&] { return server.packets().size() == 5; }, 5s));
+  ASSERT_TRUE(waitUntil([&] { return server.packets().size() == 4; }, 5s));
   const auto packets = server.packets();
   const std::vector<Bytes> expected = {
       packetOf(296, {{0, hex("28 01 00 00 05 00 00 00 01 00 00 F0 01 00 00 00")},
@@ -80,13 +174,9 @@ TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
                      {20, text("PLANE PITCH DEGREES")},
                      {276, text("radians")},
                      {532, hex("04 00 00 00 00 00 00 00 FF FF FF FF")}}),
-      packetOf(544, {{0, hex("20 02 00 00 05 00 00 00 0C 00 00 F0 03 00 00 00")},
-                     {20, Bytes(255, 'n')},
-                     {276, text("Bool")},
-                     {532, hex("02 00 00 00 00 00 00 00 FF FF FF FF")}}),
-      // The notes' example, with send id 4 instead of 19.
-      packetOf(48, {{0, hex("30 00 00 00 05 00 00 00 0E 00 00 F0 04 00 00 00")}, {28, hex("03 00 00 00")}}),
-      packetOf(276, {{0, hex("14 01 00 00 05 00 00 00 17 00 00 F0 05 00 00 00 03 00 00 00")}, {20, text("Sim")}}),
+      // The notes' example, with send id 3 instead of 19.
+      packetOf(48, {{0, hex("30 00 00 00 05 00 00 00 0E 00 00 F0 03 00 00 00")}, {28, hex("03 00 00 00")}}),
+      packetOf(276, {{0, hex("14 01 00 00 05 00 00 00 17 00 00 F0 04 00 00 00 03 00 00 00")}, {20, text("Sim")}}),
   };
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(packets[i], expected[i]) << "packet " << i;
   EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
@@ -126,13 +216,12 @@ TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
 TEST_F(SimConnectClient, MessagesComeOutWholeOrTheStreamEnds) {
   const double values[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   const Bytes stream = concat({recvEvent(6), recvData(values, 0, 1), recvEvent(4), recvHeader(12, 0),
-                               recvUnknown(99), recvQuit()});
+                               recvHeader(12, 99), recvQuit()});
   const std::vector<std::uint32_t> all = {4, 8, 4, 0, 99, 3};
   const Bytes cut(stream.begin() + 24, stream.begin() + 54), huge = recvHeader(50000, 99);
   const struct { const char* what; Bytes bytes; std::size_t piece; bool close; std::vector<std::uint32_t> ids;
                  const char* logLine; } cases[] = {
       {"in pieces of 1", stream, 1, false, all, ""},
-      {"in pieces of 7", stream, 7, false, all, ""},
       {"in pieces of 50", stream, 50, false, all, ""},
       {"a message cut short, then closed", concat({recvEvent(4), cut}), 1000, true, {4, 3}, ""},
       {"a size promising more than comes", concat({recvHeader(1000, 8), Bytes(28)}), 1000, true, {3}, ""},
@@ -158,17 +247,6 @@ TEST_F(SimConnectClient, MessagesComeOutWholeOrTheStreamEnds) {
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
   }
-}
-
-TEST_F(SimConnectClient, CallsWithoutAConnectionFail) {
-  const sc::RecvHeader* m = nullptr;
-  std::uint32_t size = 0;
-  EXPECT_LT(sc::SimConnect_GetNextDispatch(nullptr, &m, &size), 0);
-  EXPECT_LT(sc::SimConnect_AddToDataDefinition(nullptr, 0, "X", "Y"), 0);
-  EXPECT_LT(sc::SimConnect_RequestDataOnSimObject(nullptr, 0, 0, 0, 3), 0);
-  EXPECT_LT(sc::SimConnect_SubscribeToSystemEvent(nullptr, 3, "Sim"), 0);
-  EXPECT_LT(sc::SimConnect_Close(nullptr), 0);
-  EXPECT_LT(sc::SimConnect_Open(nullptr, "Kinetra", nullptr, 0, nullptr, 0), 0);
 }
 
 TEST_F(SimConnectClient, TheQueueKeepsTheNewestMessages) {
@@ -218,6 +296,139 @@ TEST_F(SimConnectClient, ConfigurationFile) {
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect");
   pipe.port = "Custom/SimConnect";
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Custom\\SimConnect");
+}
+
+// The processes running: those named, or (none named) all.
+struct Processes final : ProcessList {
+  bool running(std::string_view name) override {
+    asked = true;
+    return names.empty() || names.count(std::string(name)) != 0;
+  }
+  std::set<std::string> names;
+  bool asked = false;
+};
+
+class MsfsReaderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { useTestLogFolder(); }
+  void SetUp() override { ASSERT_TRUE(reader.detect() && reader.open()); }
+
+  // Sends `messages` and waits until the client has queued all of them.
+  void queue(const std::vector<Bytes>& messages) {
+    const std::size_t before = sc::queuedMessages(reader.connection());
+    for (const Bytes& m : messages) server.send(m);
+    ASSERT_TRUE(waitUntil([&] { return sc::queuedMessages(reader.connection()) >= before + messages.size(); }, 5s));
+  }
+
+  ScriptedSimConnectServer server;
+  Processes processes;
+  MsfsReader reader{GameId::Msfs2020, processes};
+  GameDataRecord record;
+};
+
+constexpr double kPi = 3.14159265358979;
+
+// The registration ends with the five system events, in this order, with these ids.
+TEST_F(MsfsReaderTest, TheRegistrationEndsWithItsEvents) {
+  ASSERT_TRUE(waitUntil([&] { return server.packets().size() == 24; }, 5s));
+  const auto packets = server.packets();
+  const std::pair<std::uint32_t, const char*> events[] = {{6, "Crashed"}, {7, "Quit"}, {4, "SimStart"},
+                                                          {5, "SimStop"}, {3, "Sim"}};
+  for (int k = 0; k < 5; ++k) {  // SubscribeToSystemEvent packets: the event id at 16, the name at 20
+    EXPECT_EQ(packets[19 + k][16], events[k].first);
+    EXPECT_STREQ(reinterpret_cast<const char*>(packets[19 + k].data() + 20), events[k].second);
+  }
+}
+
+// Values in table order: accelerations x, y, z; rotation accelerations;
+// velocities x, y, z; rotation velocities x, y, z; heading, bank, pitch.
+TEST_F(MsfsReaderTest, DataMessagesBecomeChannels) {
+  const double values[15] = {0.5, -1.5, 2.5, 9, 9, 9, 3.0, -4.0, 60.0, 0.1, 0.2, -0.3, kPi, kPi / 6, -kPi / 18};
+  queue({recvData(values, 0, 1)});
+  EXPECT_EQ(reader.read(record), 1);
+  const struct { int channel; double expected; } rows[] = {
+      {ch::lateral_accel, 0.5}, {ch::vertica_accel, -1.5}, {ch::longitu_accel, 2.5},
+      {ch::lateral_speed, -3.0}, {ch::vertica_speed, 4.0}, {ch::longitu_speed, 60.0},
+      {ch::pitch_speed, -0.1 * 180.0 / kPi}, {ch::yaw_speed, -0.2 * 180.0 / kPi}, {ch::roll_speed, 0.3 * 180.0 / kPi},
+      {ch::yaw_position, 180.0}, {ch::roll_position, 30.0}, {ch::pitch_position, 10.0},  // MSFS's pitch is nose down
+  };
+  for (const auto& r : rows) EXPECT_NEAR(record.channels[r.channel], r.expected, 1e-9) << "channel " << r.channel;
+  EXPECT_EQ(reader.groundContact, 1);  // SIM ON GROUND, whatever GEAR IS ON GROUND says
+}
+
+// Each row starts with an empty queue and a stored roll of 90 degrees.
+TEST_F(MsfsReaderTest, EachDrainRule) {
+  const double first[15] = {1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0};
+  const double second[15] = {2, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0};
+  Bytes shortData = recvData(second, 1, 1);
+  shortData.resize(shortData[0] = 40 + 128);
+  // After the read: longitu_speed, groundContact, the messages still queued, and connected (read() gave 1).
+  const struct { const char* what; std::vector<Bytes> messages; double speed; int contact; std::size_t left;
+                 bool connected; } cases[] = {
+      {"the second data message wins", {recvData(first, 1, 1), recvData(second, 0, 0)}, 20.0, 0, 0, true},
+      {"other events, Crashed (6) and unknown messages are passed over",
+       {recvEvent(3, 1), recvEvent(6), recvHeader(12, 99), recvData(first, 0, 0)}, 10, 0, 0, true},
+      {"another request's data is not ours", {recvData(second, 1, 1, 5)}, 0.0, 0, 0, true},
+      {"a data message too short for the definition", {shortData}, 0.0, 0, 0, true},
+      {"an exception ends the drain", {recvException(7, 20, 2), recvData(first, 0, 0)}, 0.0, 0, 1, true},
+      {"the quit message closes", {recvData(first, 0, 0), recvQuit()}, 10.0, 0, 0, false},
+      {"the Quit event closes", {recvEvent(MsfsReader::kEventQuit)}, 0.0, 0, 0, false},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    if (!reader.connected()) { ASSERT_TRUE(reader.detect() && reader.open()); }
+    while (sc::queuedMessages(reader.connection()) > 0) reader.read(record);
+    reader.groundContact = 0;
+    record = GameDataRecord{};
+    record.channels[ch::roll_position] = 90.0;
+    queue(k.messages);
+    EXPECT_EQ(reader.read(record), k.connected ? 1 : 0);
+    EXPECT_EQ(record.channels[ch::longitu_speed], k.speed);
+    EXPECT_EQ(reader.groundContact, k.contact);
+    EXPECT_EQ(reader.connected(), k.connected);
+    if (!k.connected) {
+      EXPECT_EQ(reader.read(record), 0);  // and stays closed
+      continue;
+    }
+    EXPECT_EQ(sc::queuedMessages(reader.connection()), k.left);
+    // Every frame ends with the gravity split of the stored roll (90 degrees unless data came).
+    const double roll = record.channels[ch::roll_position];
+    EXPECT_NEAR(record.channels[ch::lateral_gravi], roll == 90.0 ? kStandardGravity : 0.0, 1e-9);
+    EXPECT_NEAR(record.channels[ch::lateral_accel_g],
+                record.channels[ch::lateral_gravi] + record.channels[ch::lateral_accel], 1e-9);
+  }
+}
+
+TEST_F(MsfsReaderTest, AFailedRegistrationClosesTheConnection) {
+  server.closeClient();
+  ASSERT_TRUE(waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(reader.connection(), 3, "") < 0; }));
+  EXPECT_FALSE(reader.open());
+  EXPECT_FALSE(reader.connected());
+  EXPECT_NE(reader.lastResult, sc::kOk);
+}
+
+// Detection needs the server first (else no look at the processes), then the game's own process.
+TEST(MsfsDetection, TheStepsNeedTheServerAndTheProcess) {
+  const struct { GameId game; const char* process; bool server, detected; } cases[] = {
+      {GameId::Msfs2020, "FlightSimulator.exe", true, true},
+      {GameId::Msfs2020, "FlightSimulator2024.exe", true, false},
+      {GameId::Msfs2024, "FlightSimulator2024.exe", true, true},
+      {GameId::Msfs2020, "FlightSimulator.exe", false, false},
+  };
+  ScriptedSimConnectServer server;  // one connection at a time: each step closes its own
+  for (const auto& k : cases) {
+    if (!k.server) {  // a port nobody listens on
+      const std::uint16_t port = TcpServer([](platform::SocketHandle, const std::atomic<bool>&) {}).port();
+      sc::setConnector([port] { return sc::connectTcp(platform::kLoopbackAddress, port, 500ms); });
+    }
+    Processes processes;
+    processes.names = {k.process};
+    MsfsReader step(k.game, processes);
+    EXPECT_EQ(step.detect(), k.detected) << k.process;
+    EXPECT_EQ(step.connected(), k.detected) << k.process;  // a failed step keeps no connection
+    EXPECT_EQ(processes.asked, k.server) << k.process;
+    step.close();
+  }
 }
 
 }  // namespace

@@ -66,8 +66,6 @@ std::string logText() {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// --- child processes ------------------------------------------------------
-
 #ifdef _WIN32
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
   const auto quoted = [](const std::wstring& arg) {
@@ -203,8 +201,6 @@ bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
   }
   return true;
 }
-
-// --- sockets --------------------------------------------------------------
 
 namespace {
 // Test programs hold one start-up for their whole life, as a host would.
