@@ -1,6 +1,5 @@
-// NoLimits 2: the framing of the byte stream (arbitrary streams and the
-// buffer's bound: fuzz/server_streams_fuzz.cpp), the reader's formulas on
-// hand-computed cases, and bundled replies from a server on loopback.
+// NoLimits 2: the framing of the stream (arbitrary streams, the buffer's bound: fuzz/server_streams_fuzz.cpp),
+// the reader's formulas on hand-computed cases, and bundled replies from a server on loopback.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -37,8 +36,7 @@ Bytes reply(const NoLimits2Telemetry& t) {
   return Bytes(m.begin(), m.end());
 }
 
-// Feeds `bytes` as the reader receives them (no more than there is room
-// for, cutting after each receive); the frame numbers of the replies cut.
+// The frames cut from `bytes` fed as the reader feeds them: no more than there is room for, cut each time.
 std::vector<std::int32_t> framesCut(NoLimits2Framer& framer, const Bytes& bytes) {
   std::vector<std::int32_t> frames;
   std::size_t at = 0;
@@ -74,9 +72,8 @@ TEST(NoLimits2Framing, CutsWholeRepliesFromAnyStream) {
   brokenEnd.back() = 'X';
   const Bytes hugeStart = {'N', 0, 6, 0, 0, 0, 0, 0xFF, 0xFF};
   const Bytes ok = {'N', 0, 1, 0, 0, 0x04, 0xD2, 0, 0, 'L'};
-  // The frames cut after each receive.
-  const struct { const char* what; std::vector<Bytes> receives; std::vector<std::vector<std::int32_t>> frames; }
-  cases[] = {
+  using Frames = std::vector<std::vector<std::int32_t>>;  // the frames cut after each receive
+  const struct { const char* what; std::vector<Bytes> receives; Frames frames; } cases[] = {
       {"one reply in three receives",
        {Bytes(r5.begin(), r5.begin() + 5), Bytes(r5.begin() + 5, r5.begin() + 50), Bytes(r5.begin() + 50, r5.end())},
        {{}, {}, {5}}},
@@ -106,8 +103,8 @@ class NoLimits2Formulas : public ::testing::Test {
 };
 
 // The identity at a load of one g; then turns about x of 10 degrees a frame: 1000 deg/s through the
-// rate filter, 0.98 * 0.99 of it; over 45 degrees in a frame the rates stay.
-TEST_F(NoLimits2Formulas, AnglesAndRatesFromTheOrientation) {
+// rate filter, 0.98 * 0.99 of it; over 45 degrees in a frame the rates stay. Then frames that are not new.
+TEST_F(NoLimits2Formulas, OneRide) {
   ASSERT_EQ(take(frameAbout(1, 'x', 0)), 1);
   // Against the starting orientation (0, 0, 0, 1) the turn is 180 degrees (fr_lft_susp_pos): no rate.
   const struct { int channel; double value; } rows[] = {
@@ -125,20 +122,15 @@ TEST_F(NoLimits2Formulas, AnglesAndRatesFromTheOrientation) {
     EXPECT_NEAR(record.channels[ch::pitch_speed], 0.0, 0.05);
     EXPECT_NEAR(record.channels[ch::pitch_position], steps[i].degrees, 1e-4);
   }
-}
-
-TEST_F(NoLimits2Formulas, FramesThatAreNotNew) {
-  ASSERT_EQ(take(frameAbout(1, 'x', 0)), 1);
-  NoLimits2Telemetry paused = frameAbout(2, 'x', 0);
+  NoLimits2Telemetry paused = frameAbout(6, 'x', 0), broken = frameAbout(7, 'x', 0);
   paused.state = 0;
-  NoLimits2Telemetry broken = frameAbout(3, 'x', 0);
   broken.loadY = std::nanf("");
-  EXPECT_EQ(take(paused), 0);
-  EXPECT_EQ(take(frameAbout(1, 'x', 0)), 0);  // frame number repeated
+  EXPECT_EQ(take(paused), 0);  // frames that are not new: not in play, a repeated number, not a number
+  EXPECT_EQ(take(frameAbout(5, 'x', 0)), 0);
   EXPECT_EQ(take(broken), 0);
-  EXPECT_EQ(reader.lastFrame, 1);
-  EXPECT_EQ(take(frameAbout(4, 'x', 0)), 1);
-  EXPECT_EQ(std::isfinite(reader.filteredAccel[2]), true);
+  EXPECT_EQ(reader.lastFrame, 5);
+  EXPECT_EQ(take(frameAbout(8, 'x', 60)), 1);
+  EXPECT_TRUE(std::isfinite(reader.filteredAccel[2]));
 }
 
 TEST_F(NoLimits2Formulas, StillnessResetsASmallResidualSpeed) {

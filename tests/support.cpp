@@ -142,18 +142,17 @@ void Child::send(const std::string& line) {
 
 std::string Child::line(const std::string& prefix, milliseconds timeout) {
   std::string found;
-  waitUntil(
-      [&] {
-        char chunk[4096];
-        const ssize_t n = output_ != -1 ? read(output_, chunk, sizeof chunk) : 0;
-        if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
-        for (std::size_t nl; found.empty() && (nl = pending_.find('\n')) != std::string::npos;) {
-          if (pending_.rfind(prefix, 0) == 0) found = pending_.substr(0, nl);
-          pending_.erase(0, nl + 1);
-        }
-        return !found.empty();
-      },
-      timeout);
+  const auto nextLine = [&] {
+    char chunk[4096];
+    const ssize_t n = output_ != -1 ? read(output_, chunk, sizeof chunk) : 0;
+    if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t nl; found.empty() && (nl = pending_.find('\n')) != std::string::npos;) {
+      if (pending_.rfind(prefix, 0) == 0) found = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+    }
+    return !found.empty();
+  };
+  waitUntil(nextLine, timeout);
   return found;
 }
 
