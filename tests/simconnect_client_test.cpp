@@ -122,9 +122,10 @@ class SimConnectClient : public ::testing::Test {
   static void SetUpTestSuite() { useTestLogFolder(); }
 };
 
-sc::HANDLE open() {
+sc::HANDLE open() {  // retried: on a loaded machine an answer may take longer than the client waits
   sc::HANDLE h = nullptr;
-  return sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0) == sc::kOk ? h : nullptr;
+  waitUntil([&] { return sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0) == sc::kOk; });
+  return h;
 }
 
 Bytes hex(const std::string& text) {
@@ -158,8 +159,8 @@ std::vector<std::uint32_t> drain(sc::HANDLE h, std::chrono::milliseconds quiet) 
 
 TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
   ScriptedSimConnectServer server;
-  sc::HANDLE h = open();
-  ASSERT_NE(h, nullptr);
+  sc::HANDLE h = nullptr;
+  ASSERT_EQ(sc::SimConnect_Open(&h, "Kinetra", nullptr, 0, nullptr, 0), sc::kOk);
   ASSERT_EQ(sc::SimConnect_AddToDataDefinition(h, 0, "PLANE PITCH DEGREES", "radians", 4, 0.0f, sc::kUnused), sc::kOk);
   ASSERT_EQ(sc::SimConnect_RequestDataOnSimObject(h, 0, 0, 0, 3, 0, 0, 0, 0), sc::kOk);
   ASSERT_EQ(sc::SimConnect_SubscribeToSystemEvent(h, 3, "Sim"), sc::kOk);
@@ -215,14 +216,14 @@ TEST_F(SimConnectClient, MessagesComeOutWholeOrTheStreamEnds) {
   const double values[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   const Bytes stream = concat({recvEvent(6), recvData(values, 0, 1), recvEvent(4), recvHeader(12, 0),
                                recvHeader(12, 99), recvHeader(12, sc::kRecvQuit)});
-  const Bytes cut(stream.begin() + 24, stream.begin() + 54), huge = recvHeader(50000, 99);
+  const Bytes cut(stream.begin() + 24, stream.begin() + 54), quit(stream.end() - 12, stream.end());
   using Ids = std::vector<std::uint32_t>;
   const struct { const char* what; Bytes sent; unsigned piece; bool close; Ids ids; const char* log; } cases[] = {
       {"in pieces of 1", stream, 1, false, {4, 8, 4, 0, 99, 3}, ""},
       {"a message cut short, then closed", concat({recvEvent(4), cut}), 1000, true, {4, 3}, ""},
       {"closed inside a size word", Bytes{0x18, 0x00}, 1000, true, {3}, ""},
-      {"over MaxReceiveSize: dropped", concat({huge, Bytes(50000 - 12, 0x5A), recvEvent(5)}), 1000, false, {4},
-       "a message of 50000 bytes was dropped"},
+      {"too large: dropped", concat({recvHeader(50000, 99), Bytes(49988, 0x5A), recvEvent(5), quit}), 1000, false,
+       {4, 3}, "a message of 50000 bytes was dropped"},
       {"below the header: broken", concat({recvHeader(8, 4), recvEvent(5)}), 1000, true, {3}, "less than its"},
   };
   for (const auto& k : cases) {
@@ -232,14 +233,13 @@ TEST_F(SimConnectClient, MessagesComeOutWholeOrTheStreamEnds) {
     ASSERT_NE(h, nullptr);
     server.send(k.sent, k.piece);
     if (k.close) server.closeClient();
-    EXPECT_EQ(drain(h, k.ids.back() == sc::kRecvQuit ? 3s : 500ms), k.ids);  // or the quit ends it
+    EXPECT_EQ(drain(h, 5s), k.ids);  // the quit ends it
     EXPECT_NE(logText().find(k.log), std::string::npos);
     if (k.close) { EXPECT_TRUE(waitUntil([&] { return sc::SimConnect_SubscribeToSystemEvent(h, 3, "") < 0; })); }
     const sc::RecvHeader* m = nullptr;
     std::uint32_t size = 7;
     EXPECT_EQ(sc::SimConnect_GetNextDispatch(h, &m, &size), sc::kFail);
-    EXPECT_EQ(m, nullptr);
-    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(m == nullptr && size == 0);
     EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
   }
 }
