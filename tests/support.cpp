@@ -23,20 +23,18 @@ extern char** environ;
 namespace tarvex::testing {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 
 #ifdef _WIN32
 fs::path programFile() {
   std::vector<wchar_t> path(32768);
-  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return fs::path(std::wstring(path.data(), n));
+  return fs::path(std::wstring(path.data(), GetModuleFileNameW(nullptr, path.data(), 32768)));
 }
-
 void setEnv(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 void unsetEnv(const char* name) { _putenv_s(name, ""); }
 fs::path siblingProgram(const std::string& name) { return programFolder() / (name + ".exe"); }
 #else
 fs::path programFile() { return fs::read_symlink("/proc/self/exe"); }
-
 void setEnv(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 void unsetEnv(const char* name) { unsetenv(name); }
 fs::path siblingProgram(const std::string& name) { return programFolder() / name; }
@@ -44,15 +42,11 @@ fs::path siblingProgram(const std::string& name) { return programFolder() / name
 
 TempDir::TempDir() {
   std::random_device random;
-  const fs::path base = fs::temp_directory_path();
-  for (int i = 0; i < 100; ++i) {
-    const fs::path candidate = base / ("tarvex-test-" + std::to_string(random()));
-    if (fs::create_directory(candidate)) {
-      path_ = candidate;
-      return;
-    }
+  for (int i = 0; i < 100 && path_.empty(); ++i) {
+    const fs::path candidate = fs::temp_directory_path() / ("tarvex-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) path_ = candidate;
   }
-  throw std::runtime_error("no temporary directory");
+  if (path_.empty()) throw std::runtime_error("no temporary directory");
 }
 
 TempDir::~TempDir() {
@@ -72,40 +66,31 @@ std::string logText() {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// --- child processes ------------------------------------------------------
-
 #ifdef _WIN32
-namespace {
-std::wstring quoted(const std::wstring& arg) {
-  std::wstring out = L"\"";
-  for (wchar_t c : arg) {
-    if (c == L'"') out += L'\\';
-    out += c;
-  }
-  return out + L"\"";
-}
-}  // namespace
-
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
+  const auto quoted = [](const std::wstring& arg) {
+    std::wstring out = L"\"";
+    for (wchar_t c : arg) out += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    return out + L"\"";
+  };
   std::wstring command = quoted(program.wstring());
   for (const std::string& a : args) command += L" " + quoted(fs::u8path(a).wstring());
   for (const auto& [k, v] : options.env) setEnv(k.c_str(), v);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &process)) {
+  if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                     &process)) {
     CloseHandle(process.hThread);
     handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
   }
   for (const auto& [k, v] : options.env) unsetEnv(k.c_str());
 }
 
-int Child::wait(std::chrono::milliseconds timeout) {
-  if (handle_ == -1) return -1;
+int Child::wait(milliseconds timeout) {
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
-  if (WaitForSingleObject(h, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
+  if (handle_ == -1 || WaitForSingleObject(h, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return -1;
   GetExitCodeProcess(h, &code);
   CloseHandle(h);
   handle_ = -1;
@@ -118,9 +103,8 @@ void Child::kill() {
 }
 #else
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Options& options) {
-  std::vector<std::string> argStrings{options.argv0.empty() ? program.string() : options.argv0};
+  std::vector<std::string> argStrings{options.argv0.empty() ? program.string() : options.argv0}, envStrings;
   argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
   for (const auto& [k, v] : options.env) envStrings.push_back(k + "=" + v);
   const auto pointers = [](std::vector<std::string>& strings) {
@@ -140,9 +124,7 @@ Child::Child(const fs::path& program, const std::vector<std::string>& args, cons
     posix_spawn_file_actions_addclose(&actions, out[0]);
   }
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
-    handle_ = pid;
-  }
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) handle_ = pid;
   posix_spawn_file_actions_destroy(&actions);
   if (in[0] != -1) {
     close(in[0]);
@@ -158,43 +140,34 @@ void Child::send(const std::string& line) {
   if (input_ != -1) (void)!write(input_, text.data(), text.size());
 }
 
-std::string Child::line(const std::string& prefix, std::chrono::milliseconds timeout) {
+std::string Child::line(const std::string& prefix, milliseconds timeout) {
   std::string found;
-  waitUntil(
-      [&] {
-        char chunk[4096];
-        const ssize_t n = output_ != -1 ? read(output_, chunk, sizeof chunk) : 0;
-        if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
-        for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
-          std::string line = pending_.substr(0, nl);
-          pending_.erase(0, nl + 1);
-          if (line.rfind(prefix, 0) == 0) {
-            found = std::move(line);
-            return true;
-          }
-        }
-        return false;
-      },
-      timeout);
+  const auto nextLine = [&] {
+    char chunk[4096];
+    const ssize_t n = output_ != -1 ? read(output_, chunk, sizeof chunk) : 0;
+    if (n > 0) pending_.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t nl; found.empty() && (nl = pending_.find('\n')) != std::string::npos;) {
+      if (pending_.rfind(prefix, 0) == 0) found = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+    }
+    return !found.empty();
+  };
+  waitUntil(nextLine, timeout);
   return found;
 }
 
-int Child::wait(std::chrono::milliseconds timeout) {
-  const pid_t pid = static_cast<pid_t>(handle_);
+int Child::wait(milliseconds timeout) {
   pid_t reaped = 0;
   int status = 0;
-  if (handle_ == -1 || !waitUntil([&] { return (reaped = waitpid(pid, &status, WNOHANG)) != 0; }, timeout) ||
-      reaped != pid) {
-    return -1;
-  }
+  const auto reap = [&] { return (reaped = waitpid(static_cast<pid_t>(handle_), &status, WNOHANG)) != 0; };
+  if (handle_ == -1 || !waitUntil(reap, timeout) || reaped != handle_) return -1;
   handle_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void Child::kill() {
   if (handle_ == -1) return;
-  // SIGTERM first: the simulator removes its renamed copy on the way out.
-  ::kill(static_cast<pid_t>(handle_), SIGTERM);
+  ::kill(static_cast<pid_t>(handle_), SIGTERM);  // first: the simulator removes its renamed copy on the way out
   if (wait(std::chrono::seconds(5)) == -1 && handle_ != -1) {
     ::kill(static_cast<pid_t>(handle_), SIGKILL);
     wait(std::chrono::seconds(5));
@@ -220,16 +193,13 @@ bool Child::started() const { return handle_ != -1; }
 
 Child startGamesim(const std::vector<std::string>& args) { return Child(siblingProgram("tarvex-gamesim"), args); }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
+  for (; !condition(); platform::sleepFor(milliseconds(2))) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    platform::sleepFor(std::chrono::milliseconds(2));
   }
   return true;
 }
-
-// --- sockets --------------------------------------------------------------
 
 namespace {
 // Test programs hold one start-up for their whole life, as a host would.
@@ -238,17 +208,14 @@ struct SocketsForTests {
   ~SocketsForTests() { platform::stopSockets(); }
 };
 void needSockets() { static SocketsForTests sockets; }
-
-constexpr std::uint16_t kLockPort = 47391;
 }  // namespace
 
 GamePortsLock::GamePortsLock() {
   needSockets();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  for (; std::chrono::steady_clock::now() < deadline; platform::sleepFor(std::chrono::milliseconds(50))) {
-    socket_ = platform::openTcpSocket();
-    if (socket_ == platform::kInvalidSocket) continue;
-    if (platform::bindLoopback(socket_, kLockPort) && platform::listenOn(socket_)) return;
+  for (; std::chrono::steady_clock::now() < deadline; platform::sleepFor(milliseconds(50))) {
+    if ((socket_ = platform::openTcpSocket()) == platform::kInvalidSocket) continue;
+    if (platform::bindLoopback(socket_, 47391) && platform::listenOn(socket_)) return;
     platform::closeSocket(socket_);
     socket_ = platform::kInvalidSocket;
   }
@@ -261,21 +228,17 @@ GamePortsLock::~GamePortsLock() {
 bool sendDatagram(std::uint16_t port, const void* data, int size) {
   needSockets();
   const platform::SocketHandle s = platform::openUdpSocket();
-  if (s == platform::kInvalidSocket) return false;
-  const int n = platform::sendTo(s, data, size, platform::kLoopbackAddress, port);
-  platform::closeSocket(s);
+  const int n = s == platform::kInvalidSocket ? -1 : platform::sendTo(s, data, size, platform::kLoopbackAddress, port);
+  if (s != platform::kInvalidSocket) platform::closeSocket(s);
   return n == size;
 }
 
-UdpSender::UdpSender(std::uint16_t port, std::vector<std::uint8_t> datagram,
-                     std::chrono::milliseconds interval) {
+UdpSender::UdpSender(std::uint16_t port, std::vector<std::uint8_t> datagram, milliseconds interval) {
   needSockets();
   thread_ = std::thread([this, port, datagram = std::move(datagram), interval] {
     const platform::SocketHandle s = platform::openUdpSocket();
-    while (running_) {
-      platform::sendTo(s, datagram.data(), static_cast<int>(datagram.size()),
-                       platform::kLoopbackAddress, port);
-      platform::sleepFor(interval);
+    for (; running_; platform::sleepFor(interval)) {
+      platform::sendTo(s, datagram.data(), static_cast<int>(datagram.size()), platform::kLoopbackAddress, port);
     }
     platform::closeSocket(s);
   });
@@ -304,10 +267,7 @@ TcpServer::TcpServer(Handler onConnection) : handler_(std::move(onConnection)) {
   port_ = platform::localPort(listener_);
   thread_ = std::thread([this] {
     while (running_) {
-      if (platform::waitReadable(listener_, std::chrono::milliseconds(10)) !=
-          platform::WaitResult::ready) {
-        continue;
-      }
+      if (platform::waitReadable(listener_, milliseconds(10)) != platform::WaitResult::ready) continue;
       const platform::SocketHandle connection = platform::acceptConnection(listener_);
       if (connection == platform::kInvalidSocket) continue;
       ++connections_;
