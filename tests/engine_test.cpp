@@ -62,6 +62,10 @@ class EngineTest : public ::testing::Test {
   void install(int profile, int slot, const char* formula) {
     ASSERT_EQ(engine.installFilterString(profile, slot, formula), 1) << formula;
   }
+  void passThrough(int slot) {
+    install(0, slot, "VALUE");
+    engine.setInputDofLimit(slot, -1000.0, 1000.0);
+  }
   double cue(int which, int axis) { return engine.cueArray(which)[axis]; }
   // The last output frame's float at `offset`.
   float frameFloat(int offset) {
@@ -129,8 +133,7 @@ TEST_F(EngineTest, SearchingIdleActiveAndTheDropAfter1000CyclesWithoutAFrame) {
 }
 
 TEST_F(EngineTest, FrozenDataHoldsTheOutputsFromThe252ndUnchangedCycle) {
-  install(0, 2, "VALUE");
-  engine.setInputDofLimit(2, -1000.0, 1000.0);
+  passThrough(2);
   activate();
   sent[ch::vertica_accel_g] = 5.0;
   settle();
@@ -144,18 +147,15 @@ TEST_F(EngineTest, FrozenDataHoldsTheOutputsFromThe252ndUnchangedCycle) {
   cycle();  // the first frozen frame still differs from the last
   for (int unchanged = 1; unchanged <= 251; ++unchanged) {
     cycle();
-    ASSERT_EQ(engine.transitionStatus(), 100.0) << "held too early, unchanged cycle " << unchanged;
+    ASSERT_EQ(engine.transitionStatus(), 100.0) << "held too early: " << unchanged;
   }
   cycle();
   EXPECT_EQ(engine.transitionStatus(), 0.0) << "the 252nd unchanged cycle holds";
   EXPECT_EQ(cue(kHeld, 2), 7.0);
 
-  // The data moves: the outputs fade in from the held 7 towards the live 17.
-  counting = true;
+  counting = true;  // the data moves: one step of the fade from the held 7 towards 17
   sent[ch::vertica_accel_g] = 17.0;
-  cycle();
-  EXPECT_EQ(cue(kFinal, 2), 7.0) << "the first moving cycle still shows the hold";
-  cycle();
+  cycles(2);
   EXPECT_NEAR(cue(kFinal, 2), 7.0 + 10.0 * 0.0005, 10.0 * 0.000002);
 }
 
@@ -194,40 +194,24 @@ TEST_F(EngineTest, PacingByPassResult) {
 // --- holds and the fade-in -------------------------------------------------
 
 TEST_F(EngineTest, AHoldFadesTheOutputsInOver4000Ms) {
-  install(0, 2, "VALUE");
-  engine.setInputDofLimit(2, -1000.0, 1000.0);
+  passThrough(2);
   activate();
   sent[ch::vertica_accel_g] = 10.0;
   settle();
-  EXPECT_EQ(cue(kFinal, 2), 10.0);
-
   engine.setActiveAxis(0, 22, true);  // every setActiveAxis holds
   EXPECT_EQ(cue(kHeld, 2), 10.0);
   sent[ch::vertica_accel_g] = 110.0;
-  cycle();
-  EXPECT_EQ(cue(kFinal, 2), 10.0);
-  double previous = 10.0;
-  for (int i = 0; i < 100; ++i) {
-    cycle();
-    ASSERT_GT(cue(kFinal, 2), previous);
-    previous = cue(kFinal, 2);
-  }
-  // The fade of 100 laps of 2 ms: 5 % of the way.
-  EXPECT_NEAR(previous, 10.0 + 100.0 * 100 * 2.0 / 4000.0, 100.0 * 100 * 0.005 / 4000.0);
+  cycles(101);  // the first still shows the hold; the fade of 100 laps of 2 ms: 5 % of the way
+  EXPECT_NEAR(cue(kFinal, 2), 10.0 + 100.0 * 100 * 2.0 / 4000.0, 100.0 * 100 * 0.005 / 4000.0);
   settle();
   EXPECT_EQ(cue(kFinal, 2), 110.0);
 }
 
 TEST_F(EngineTest, WhichCallsHold) {
-  install(0, 2, "VALUE");
-  engine.setInputDofLimit(2, -1000.0, 1000.0);
+  passThrough(2);
   activate();
-  struct Case {
-    const char* call;
-    void (*act)(Engine&);
-    bool holds;
-  };
   // While idle nothing moves, so only calls made while active can show a hold.
+  struct Case { const char* call; void (*act)(Engine&); bool holds; };
   const Case cases[] = {
       {"setMotionsystemready(1) again", [](Engine& e) { e.setMotionSystemReady(1); }, false},
       {"setMotionsystemready(2)", [](Engine& e) { e.setMotionSystemReady(2); }, false},
@@ -251,22 +235,16 @@ TEST_F(EngineTest, WhichCallsHold) {
 
 // --- slots and mixing ---------------------------------------------------------
 
-// A refused formula keeps the slot's chain and suspends the output stage
-// until one is installed.
+// A refused formula keeps the slot's chain and suspends the output stage until one is installed.
 TEST_F(EngineTest, InstallingAFormula) {
   install(0, 0, "VALUE");
   engine.setInputDofLimit(0, -1000.0, 1000.0);
   engine.setRigDofLimit(0, -1000.0, 1000.0);
   activate();
-  struct Case {
-    int profile, slot;
-    const char* formula;
-    int result;
-  };
+  struct Case { int profile, slot; const char* formula; int result; };
   const Case cases[] = {
-      {0, 0, "VALUE", 1}, {1, 22, "GAIN(VALUE;2)", 1}, {0, 0, "value", 0}, {2, 0, "VALUE", 0},
-      {-1, 0, "VALUE", 0}, {0, 23, "VALUE", 0},        {0, -1, "VALUE", 0}, {0, 0, nullptr, 0},
-      {0, 0, "", 0},
+      {0, 0, "VALUE", 1},  {0, 0, "value", 0}, {2, 0, "VALUE", 0},  {-1, 0, "VALUE", 0}, {0, 23, "VALUE", 0},
+      {0, -1, "VALUE", 0}, {0, 0, nullptr, 0}, {0, 0, "", 0},       {1, 22, "GAIN(VALUE;2)", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.formula ? c.formula : "(null)");
@@ -277,18 +255,19 @@ TEST_F(EngineTest, InstallingAFormula) {
     EXPECT_EQ(frameFloat(2) != before, c.result == 1);
     EXPECT_EQ(cue(kAir, 0), sent[ch::lateral_accel_g]);
   }
+  engine.setRigDofLimit(0, -1.0, 1.0);
+  engine.setRigDofLimit(23, -9.0, 9.0);  // no such dof
+  settle();
+  EXPECT_EQ(frameFloat(2), 1.0f) << "the frame carries the dof clamped to the rig's limits";
 }
 
 TEST_F(EngineTest, SlotInputsAreClampedToTheirLimits) {
   install(0, 0, "VALUE");
   activate();
-  struct Case {
-    double input, lower, upper, expected;
-  };
+  struct Case { double input, lower, upper, expected; };
   const Case cases[] = {
       {5.0, -1.0, 1.0, 1.0}, {-5.0, -1.0, 1.0, -1.0}, {0.5, -1.0, 1.0, 0.5},
-      {0.5, 0.0, 0.0, 0.0},                          // limits never set
-      {0.0, 2.0, 1.0, 2.0},  {5.0, 2.0, 1.0, 1.0},    // lower above upper
+      {0.5, 0.0, 0.0, 0.0},  {0.0, 2.0, 1.0, 2.0},   {5.0, 2.0, 1.0, 1.0},  // never set; lower above upper
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
@@ -336,17 +315,21 @@ TEST_F(EngineTest, TheBeltIsMixedFromItsPartsWithTheAirProfilesWeights) {
   EXPECT_EQ(cue(kAir, 13), 1.0);
 }
 
-// Each slot gives a constant of its own; the final cues are their sums.
-TEST_F(EngineTest, FinalCuesComposeTheDegreesOfFreedomFromTheirParts) {
+// Each slot gives a constant of its own; the final cues are their sums, and
+// each active cycle's snapshots show them and its channels.
+TEST_F(EngineTest, FinalCuesComposeTheDegreesOfFreedomFromTheirPartsAndAreRecorded) {
   auto constant = [](int profile, int slot) { return (profile + 1) * 100.0 + slot; };
   for (int profile = 0; profile < 2; ++profile) {
     for (int slot = 0; slot < kAxisCount; ++slot) {
-      const std::string formula = "SETVALUE(VALUE;" + std::to_string(constant(profile, slot)) + ")";
-      install(profile, slot, formula.c_str());
+      install(profile, slot, ("SETVALUE(VALUE;" + std::to_string(constant(profile, slot)) + ")").c_str());
     }
   }
   activate();
   settle();
+  int count = 0;
+  std::free(engine.drainCalculationSnapshots(&count));
+  std::free(engine.drainAccelerationSnapshots(&count));
+  sent[40] = 20.0;
   game->groundContact = 1;
   cycles(50);  // halfway to the ground profile: both profiles count
   const double* a = engine.cueArray(kAir);
@@ -365,6 +348,21 @@ TEST_F(EngineTest, FinalCuesComposeTheDegreesOfFreedomFromTheirParts) {
   EXPECT_EQ(f[10], a[10]);
   EXPECT_EQ(f[21], a[21]);
   for (int k : {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22}) EXPECT_EQ(f[k], 0.0) << k;
+
+  double* calculation = engine.drainCalculationSnapshots(&count);
+  ASSERT_EQ(count, 50);
+  for (int i = 0; i < kAxisCount; ++i) {
+    // Belt parts and effect layers show the air profile's value, the rest the final cue.
+    const double expected = (i >= 11 && i <= 20) ? a[i] : f[i];
+    EXPECT_EQ(calculation[49 * kAxisCount + i], expected) << i;
+    EXPECT_EQ(engine.positionSnapshot()[i], expected) << i;
+  }
+  std::free(calculation);
+  double* acceleration = engine.drainAccelerationSnapshots(&count);
+  ASSERT_EQ(count, 50);
+  EXPECT_EQ(acceleration[49 * kChannelCount + 40], 20.0);
+  EXPECT_EQ(acceleration[49 * kChannelCount + 1], engine.record().channels[1]);
+  std::free(acceleration);
 }
 
 // --- profile transitions -------------------------------------------------------
@@ -406,77 +404,24 @@ TEST_F(EngineTest, GroundContactMovesTheWeightsInOneHundredStepsAndAReversalTurn
   EXPECT_EQ(engine.airTransitionStatus(), 0.0);
 }
 
-// --- snapshots, output frame, rig pose ----------------------------------------
-
-TEST_F(EngineTest, ActiveCyclesRecordSnapshots) {
-  for (int slot = 0; slot < kAxisCount; ++slot) {
-    install(0, slot, ("SETVALUE(VALUE;" + std::to_string(slot + 1) + ")").c_str());
-  }
-  activate();
-  settle();
-  int count = 0;
-  std::free(engine.drainCalculationSnapshots(&count));
-  std::free(engine.drainAccelerationSnapshots(&count));
-  sent[40] = 20.0;
-  cycles(3);
-
-  double* calculation = engine.drainCalculationSnapshots(&count);
-  ASSERT_EQ(count, 3);
-  const double* last = calculation + 2 * kAxisCount;
-  for (int i = 0; i < kAxisCount; ++i) {
-    // Belt parts and effect layers show the air profile's value, the rest the final cue.
-    const double expected = (i >= 11 && i <= 20) ? cue(kAir, i) : cue(kFinal, i);
-    EXPECT_EQ(last[i], expected) << i;
-    EXPECT_EQ(engine.positionSnapshot()[i], expected) << i;
-  }
-  EXPECT_EQ(last[13], 14.0);
-  std::free(calculation);
-
-  double* acceleration = engine.drainAccelerationSnapshots(&count);
-  ASSERT_EQ(count, 3);
-  EXPECT_EQ(acceleration[2 * kChannelCount + 40], 20.0);
-  EXPECT_EQ(acceleration[2 * kChannelCount + 1], engine.record().channels[1]);
-  std::free(acceleration);
-}
-
-TEST_F(EngineTest, OutputFramesCarryTheClampedDegreesOfFreedom) {
-  std::uint8_t frame[36];
-  engine.copyOutputFrame(frame);
-  for (std::uint8_t b : frame) ASSERT_EQ(b, 0) << "no frame before a source opens";
-
-  install(0, 0, "VALUE");
-  engine.setInputDofLimit(0, -100.0, 100.0);
-  engine.setRigDofLimit(0, -1.0, 1.0);
-  engine.setRigDofLimit(23, -9.0, 9.0);  // no such dof
-  activate();
-  sent[ch::lateral_accel_g] = 50.0;
-  settle();
-  engine.copyOutputFrame(frame);
-  EXPECT_EQ(frame[0], 0xFC);
-  EXPECT_EQ(frameFloat(2), 1.0f);
-}
+// --- output frame, rig pose ---------------------------------------------------
 
 // The pose block as another process sees it: a mapping of its own.
-class PoseView {
- public:
-  explicit PoseView(const std::wstring& name) : section_(platform::openSharedSection(name.c_str(), 512)) {
-    if (section_.valid()) view_ = static_cast<const unsigned char*>(platform::mapSharedSection(section_));
+struct PoseView {
+  explicit PoseView(const std::wstring& name) : section(platform::openSharedSection(name.c_str(), 512)) {
+    if (section.valid()) view = static_cast<const unsigned char*>(platform::mapSharedSection(section));
   }
   ~PoseView() {
-    platform::unmapSharedSection(const_cast<unsigned char*>(view_), 512);
-    platform::closeSharedSection(section_);
+    platform::unmapSharedSection(const_cast<unsigned char*>(view), 512);
+    platform::closeSharedSection(section);
   }
-  bool mapped() const { return view_ != nullptr; }
   double at(int offset) const {
     double v;
-    std::memcpy(&v, view_ + offset, sizeof v);
+    std::memcpy(&v, view + offset, sizeof v);
     return v;
   }
-  const unsigned char* bytes() const { return view_; }
-
- private:
-  platform::SharedSection section_;
-  const unsigned char* view_ = nullptr;
+  platform::SharedSection section;
+  const unsigned char* view = nullptr;
 };
 
 TEST_F(EngineTest, MotionCancelPublishesTheSmoothedPose) {
@@ -490,7 +435,7 @@ TEST_F(EngineTest, MotionCancelPublishesTheSmoothedPose) {
   engine.setFilterMotionCancel(10.0);
   engine.activateMotionCancel(true);
   PoseView pose(poseName);
-  ASSERT_TRUE(pose.mapped()) << "the pose block was not created";
+  ASSERT_NE(pose.view, nullptr) << "the pose block was not created";
   engine.cyclePass();
   EXPECT_DOUBLE_EQ(pose.at(0), 1.0);  // gain 1, filter 60
   EXPECT_DOUBLE_EQ(pose.at(40), -0.1);
@@ -500,7 +445,7 @@ TEST_F(EngineTest, MotionCancelPublishesTheSmoothedPose) {
   engine.cyclePass();
   const double third = 1.0 + 59.0 / 60.0;
   EXPECT_DOUBLE_EQ(pose.at(0), (30.0 - third) / 60.0 + third);
-  for (int offset = 48; offset < 512; ++offset) ASSERT_EQ(pose.bytes()[offset], 0) << offset;
+  for (int offset = 48; offset < 512; ++offset) ASSERT_EQ(pose.view[offset], 0) << offset;
 
   // Switched off, the engine lets go of the block and writes nothing more;
   // switched on again, the filter is back at 60 and the gain kept.
@@ -512,7 +457,7 @@ TEST_F(EngineTest, MotionCancelPublishesTheSmoothedPose) {
   engine.activateMotionCancel(true);
   engine.cyclePass();
   PoseView again(poseName);
-  ASSERT_TRUE(again.mapped());
+  ASSERT_NE(again.view, nullptr);
   EXPECT_DOUBLE_EQ(again.at(0), (30.0 - last) / 60.0 + last);
 }
 
