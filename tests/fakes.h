@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "common/clock.h"
@@ -88,5 +89,16 @@ class FakeGame final : public GameReader {
   std::function<void(GameDataRecord&, int)> onRead;
   std::atomic<int> detects{0}, opens{0}, reads{0}, closes{0};
 };
+
+// A fake game installed as X-Plane into an engine or a set of game sources;
+// channel 1 counts its frames.
+template <class Target>
+FakeGame* installFakeGame(Target& target, GameId id = GameId::XPlane) {
+  auto game = std::make_unique<FakeGame>();
+  FakeGame* raw = game.get();
+  raw->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n; };
+  target.installReader(id, std::move(game));
+  return raw;
+}
 
 }  // namespace tarvex::testing
