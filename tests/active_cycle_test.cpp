@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,9 +28,8 @@ std::wstring uniquePoseName() {
          std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-// A game frame every pass (channels and the three timings), a formula in
-// every slot, motion cancel on, each frame handed through the output seam
-// to a running link whose loop takes it: 10,000 such cycles allocate nothing.
+// A frame every pass, a formula in every slot, motion cancel on, each output
+// frame queued for a running link: 10,000 such cycles allocate nothing.
 TEST(ActiveCycle, TenThousandFullCyclesAllocateNothing) {
   DeviceLink link;
   link.flags.linkRunning = 1;
@@ -40,14 +38,13 @@ TEST(ActiveCycle, TenThousandFullCyclesAllocateNothing) {
   ManualClock clock;
   clock.readStep = 10;
   Engine engine(clock, false, uniquePoseName(), output);
-  auto game = std::make_unique<FakeGame>();
+  FakeGame* game = testing::installFakeGame(engine);
   game->onRead = [](GameDataRecord& r, int n) {
     for (int c = 1; c <= 41; ++c) r.channels[c] = 0.01 * c + 0.0001 * (n % 1000);
     r.frameIntervalMs = 2.0;
     r.gameStepMs = 2.0;
     r.gameTimeS = n * 0.002;
   };
-  engine.installReader(GameId::XPlane, std::move(game));
   for (int profile = 0; profile < 2; ++profile) {
     for (int slot = 0; slot < kAxisCount; ++slot) engine.installFilterString(profile, slot, "EMALP(GAIN(VALUE;2);8)");
   }
@@ -75,11 +72,7 @@ TEST(ActiveCycle, TenThousandFullCyclesAllocateNothing) {
 // The cycle blends with the fade it read, then advances it; a host's hold in
 // between must stand, or the outputs jump back instead of fading in.
 TEST(FadeIn, AnAdvanceGivesWayToAHoldMadeSinceItsRead) {
-  struct Case {
-    double from, step;
-    bool holdBetween;
-    double expected;
-  };
+  struct Case { double from, step; bool holdBetween; double expected; };
   const Case cases[] = {
       {0.0, 0.0005, false, 0.0005}, {0.5, 0.25, false, 0.75}, {0.9, 0.25, false, 1.0},
       {0.5, 0.25, true, 0.0},       {0.9995, 0.0005, true, 0.0},
@@ -106,20 +99,13 @@ std::vector<std::string> logLinesWith(const std::string& text) {
   return found;
 }
 
-// A reader that throws, at any step: the pass returns, the source is
-// dropped, the first fault of the run is logged, detection goes on, and
-// once the game behaves the cycle is active again.
+// A reader that throws at any step: the source is dropped, the first fault is
+// logged, detection goes on, and once the game behaves the cycle is active again.
 TEST(ActiveCycle, APassThatThrowsDropsTheSourceAndTheCycleGoesOn) {
   testing::useTestLogFolder();
-  struct Case {
-    const char* step;
-    std::atomic<bool> FakeGame::*flag;
-  };
+  struct Case { const char* step; std::atomic<bool> FakeGame::*flag; };
   const Case cases[] = {
-      {"detect", &FakeGame::throwOnDetect},
-      {"open", &FakeGame::throwOnOpen},
-      {"read", &FakeGame::throwOnRead},
-  };
+      {"detect", &FakeGame::throwOnDetect}, {"open", &FakeGame::throwOnOpen}, {"read", &FakeGame::throwOnRead}};
   const std::string logged = "Game-source cycle: a pass failed (fake game: ";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
@@ -127,9 +113,7 @@ TEST(ActiveCycle, APassThatThrowsDropsTheSourceAndTheCycleGoesOn) {
     ManualClock clock;
     clock.readStep = 10;
     Engine engine(clock, false, uniquePoseName());
-    auto g = std::make_unique<FakeGame>();
-    FakeGame* game = g.get();
-    engine.installReader(GameId::XPlane, std::move(g));
+    FakeGame* game = testing::installFakeGame(engine);
     engine.setMotionSystemReady(1);
     engine.beginCycle();
     ASSERT_EQ(engine.cyclePass(), PassEnd::searching);
