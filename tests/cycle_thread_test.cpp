@@ -24,26 +24,17 @@ using namespace std::chrono_literals;
 using testing::FakeGame;
 using testing::waitUntil;
 
-class CycleThread : public ::testing::Test {
- protected:
-  CycleThread() {
-    game->onRead = [this](GameDataRecord& r, int n) {
-      r.channels[1] = n;
-      std::lock_guard<std::mutex> guard(lock);
-      readers.insert(std::this_thread::get_id());
-    };
-  }
-  ~CycleThread() override { engine.stopCycleThread(); }
-
-  Engine engine{systemClock(), false, L"Local\\motionRigPose.thread-test"};
-  FakeGame* game = testing::installFakeGame(engine);
-  std::mutex lock;
-  std::set<std::thread::id> readers;
-};
-
 // One thread however often started, stopped on request with the game left
 // flagged; the next start's reset closes it and detects afresh.
-TEST_F(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequestAndARestartDetectsAfresh) {
+TEST(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequestAndARestartDetectsAfresh) {
+  std::mutex lock;
+  std::set<std::thread::id> readers;
+  Engine engine{systemClock(), false, L"Local\\motionRigPose.thread-test"};
+  FakeGame* game = testing::installFakeGame(engine);
+  game->onRead = [&](GameDataRecord&, int) {
+    std::lock_guard<std::mutex> guard(lock);
+    readers.insert(std::this_thread::get_id());
+  };
   engine.setMotionSystemReady(1);
   engine.startCycleThread();
   engine.startCycleThread();
@@ -64,6 +55,7 @@ TEST_F(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequestAndARestartDetectsAf
   engine.startCycleThread();
   ASSERT_TRUE(waitUntil([&] { return game->opens == 2; }));
   EXPECT_EQ(game->closes, 1);
+  engine.stopCycleThread();
 }
 
 // The system clock, counting the precise pacing's sleeps.
@@ -114,12 +106,6 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
   DeviceLinkOutput output(link);
   Engine engine(systemClock(), false, L"Local\\motionRigPose.thread-test.hammer", output);
   FakeGame* game = testing::installFakeGame(engine);
-  game->onRead = [](GameDataRecord& r, int n) {
-    for (int c = 1; c <= 41; ++c) r.channels[c] = 0.01 * c * (n % 100);
-    r.frameIntervalMs = 2.0 + (n % 3);
-    r.gameStepMs = 2.0;
-    r.gameTimeS = n * 0.002;
-  };
   engine.installFilterString(0, 0, "EMALP(VALUE;5)");
   engine.setMotionSystemReady(1);
   std::thread linkLoop([&] { runLinkThread(link); });

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "common/clock.h"
 #include "games/game_sources.h"
@@ -92,6 +93,12 @@ FakeGame* installFakeGame(Target& target, GameId id = GameId::XPlane) {
   raw->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n; };
   target.installReader(id, std::move(game));
   return raw;
+}
+
+// A rig-pose block name of the test's own: test processes run side by side.
+inline std::wstring uniquePoseName() {
+  return L"Local\\motionRigPose.test." +
+         std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
 }  // namespace tarvex::testing
