@@ -1,5 +1,4 @@
-// The engine through its exports and its one pass: a fake game feeds the
-// channels, a manual clock paces the passes.
+// The engine pass by pass: a fake game feeds the channels, a manual clock paces the passes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,8 +77,6 @@ class EngineTest : public ::testing::Test {
   bool counting = true;
 };
 
-// --- the cycle's states and supervision -----------------------------------
-
 TEST_F(EngineTest, SearchingIdleActiveAndTheDropAfter1000CyclesWithoutAFrame) {
   game->running = false;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(), PassEnd::searching);
@@ -112,16 +109,9 @@ TEST_F(EngineTest, SearchingIdleActiveAndTheDropAfter1000CyclesWithoutAFrame) {
   EXPECT_EQ(cycle(), PassEnd::active);
   game->sending = false;
   for (int i = 1; i <= 1000; ++i) ASSERT_EQ(cycle(), PassEnd::active) << i;
-  EXPECT_EQ(game->closes, 0);
   EXPECT_EQ(cycle(), PassEnd::reset);
   EXPECT_EQ(game->closes, 1);
   EXPECT_EQ(engine.gameId(), -1);
-
-  // Searching again: found and opened afresh.
-  game->sending = true;
-  EXPECT_EQ(cycle(), PassEnd::searching);
-  EXPECT_EQ(cycle(), PassEnd::active);
-  EXPECT_EQ(game->opens, 3);
 }
 
 TEST_F(EngineTest, FrozenDataHoldsTheOutputsFromThe252ndUnchangedCycle) {
@@ -145,7 +135,7 @@ TEST_F(EngineTest, FrozenDataHoldsTheOutputsFromThe252ndUnchangedCycle) {
   EXPECT_EQ(engine.transitionStatus(), 0.0) << "the 252nd unchanged cycle holds";
   EXPECT_EQ(cue(kHeld, 2), 7.0);
 
-  counting = true;  // the data moves: one step of the fade from the held 7 towards 17
+  counting = true;  // the data moves: the first cycle shows the hold, the next one 2 ms of the 4000 ms fade
   sent[ch::vertica_accel_g] = 17.0;
   cycles(2);
   EXPECT_NEAR(cue(kFinal, 2), 7.0 + 10.0 * 0.0005, 10.0 * 0.000002);
@@ -162,8 +152,6 @@ TEST_F(EngineTest, ARestartStartsFromAClearState) {
   EXPECT_EQ(engine.airTransitionStatus(), 100.0);
   EXPECT_EQ(engine.groundTransitionStatus(), 0.0);
   EXPECT_EQ(engine.transitionStatus(), 0.0) << "the reset holds the outputs";
-  EXPECT_EQ(cycle(), PassEnd::searching);
-  EXPECT_EQ(game->opens, 2);
 }
 
 TEST_F(EngineTest, PacingByPassResult) {
@@ -180,22 +168,6 @@ TEST_F(EngineTest, PacingByPassResult) {
   EXPECT_EQ(clock.sleptNs - start, 5'000'000);
 }
 
-// --- holds and the fade-in -------------------------------------------------
-
-TEST_F(EngineTest, AHoldFadesTheOutputsInOver4000Ms) {
-  passThrough(2);
-  activate();
-  sent[ch::vertica_accel_g] = 10.0;
-  settle();
-  engine.setActiveAxis(0, 22, true);  // every setActiveAxis holds
-  EXPECT_EQ(cue(kHeld, 2), 10.0);
-  sent[ch::vertica_accel_g] = 110.0;
-  cycles(101);  // the first still shows the hold; the fade of 100 laps of 2 ms: 5 % of the way
-  EXPECT_NEAR(cue(kFinal, 2), 10.0 + 100.0 * 100 * 2.0 / 4000.0, 100.0 * 100 * 0.005 / 4000.0);
-  settle();
-  EXPECT_EQ(cue(kFinal, 2), 110.0);
-}
-
 TEST_F(EngineTest, WhichCallsHold) {
   passThrough(2);
   activate();
@@ -205,6 +177,7 @@ TEST_F(EngineTest, WhichCallsHold) {
       {"setMotionsystemready(1) again", [](Engine& e) { e.setMotionSystemReady(1); }, false},
       {"setMotionsystemready(2)", [](Engine& e) { e.setMotionSystemReady(2); }, false},
       {"setActiveAxis, no such profile", [](Engine& e) { e.setActiveAxis(2, 0, true); }, true},
+      {"setActiveAxis", [](Engine& e) { e.setActiveAxis(0, 22, true); }, true},
       {"setBelt_Mix", [](Engine& e) { e.setBeltMix(0, 1, 0.5); }, false},
       {"a refused formula", [](Engine& e) { e.installFilterString(0, 0, "GAIN(VALUE;)"); }, true},
       {"a formula", [](Engine& e) { e.installFilterString(0, 2, "VALUE"); }, true},
@@ -221,8 +194,6 @@ TEST_F(EngineTest, WhichCallsHold) {
     EXPECT_EQ(cue(kHeld, 2) == final, c.holds);
   }
 }
-
-// --- slots and mixing ---------------------------------------------------------
 
 // A refused formula keeps the slot's chain and suspends the output stage until one is installed.
 TEST_F(EngineTest, InstallingAFormula) {
@@ -354,8 +325,6 @@ TEST_F(EngineTest, FinalCuesComposeTheDegreesOfFreedomFromTheirPartsAndAreRecord
   std::free(acceleration);
 }
 
-// --- profile transitions -------------------------------------------------------
-
 TEST_F(EngineTest, GroundContactMovesTheWeightsInOneHundredStepsAndAReversalTurnsBack) {
   install(0, 21, "SETVALUE(VALUE;5)");  // wind: weight 1 while the air profile is active
   activate();
@@ -388,8 +357,6 @@ TEST_F(EngineTest, GroundContactMovesTheWeightsInOneHundredStepsAndAReversalTurn
   EXPECT_LE(steps, 51);
   EXPECT_EQ(engine.airTransitionStatus(), 0.0);
 }
-
-// --- output frame, rig pose ---------------------------------------------------
 
 // The pose block as another process sees it: a mapping of its own.
 struct PoseView {
