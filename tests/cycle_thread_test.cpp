@@ -24,6 +24,8 @@ using namespace std::chrono_literals;
 using testing::FakeGame;
 using testing::waitUntil;
 
+constexpr std::uint8_t kMessage[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
+
 // One thread however often started, stopped on request with the game left
 // flagged; the next start's reset closes it and detects afresh.
 TEST(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequestAndARestartDetectsAfresh) {
@@ -112,7 +114,6 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
   ASSERT_TRUE(waitUntil([&] { return link.flags.linkRunning.load() == 1; }));
   engine.startCycleThread();
 
-  const std::uint8_t message[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
   std::uint8_t buffer[4096];
   double sink = 0.0;
   for (int i = 0; game->reads < 500 || i < 200; ++i) {
@@ -140,8 +141,8 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
     int count = 0;
     std::free(engine.drainCalculationSnapshots(&count));
     std::free(engine.drainAccelerationSnapshots(&count));
-    link.sendMessage(message, sizeof message);
-    if (i % 10 == 0) link.autoMessage(message);
+    link.sendMessage(kMessage, sizeof kMessage);
+    if (i % 10 == 0) link.autoMessage(kMessage);
     sink += link.readMessage(buffer) + link.newMessage() + link.isConnected() + link.linkStopwatch.lastLapMs();
   }
   engine.stopCycleThread();
@@ -181,8 +182,7 @@ TEST(HostThreads, ALinkLoopThatThrowsEndsWhileTheCycleGoesOn) {
   EXPECT_EQ(link.flags.linkRunning.load(), 0);
   EXPECT_EQ(link.flags.linkStopped.load(), 1);
   EXPECT_EQ(link.serialAssembly.data.capacity(), 0u);
-  const std::uint8_t message[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
-  EXPECT_EQ(link.sendMessage(message, sizeof message), -1);
+  EXPECT_EQ(link.sendMessage(kMessage, sizeof kMessage), -1);
   const std::string log = testing::logText();
   EXPECT_NE(log.find("Link loop: ended by an unexpected error (not a serial failure)"), std::string::npos) << log;
   const int reads = game->reads;

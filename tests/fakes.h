@@ -77,8 +77,7 @@ class FakeGame final : public GameReader {
   void close() override { ++closes; }
 
   // Atomic: the thread tests watch them while the cycle runs.
-  std::atomic<bool> running{true};
-  std::atomic<bool> sending{true};
+  std::atomic<bool> running{true}, sending{true};
   int failOpens = 0;  // the first n opens fail
   std::atomic<bool> throwOnDetect{false}, throwOnOpen{false}, throwOnRead{false};
   std::function<void(GameDataRecord&, int)> onRead;

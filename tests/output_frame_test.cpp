@@ -14,8 +14,7 @@ constexpr double kFloatMax = std::numeric_limits<float>::max();
 constexpr float kFloatMaxF = std::numeric_limits<float>::max();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// Beyond the float range a value becomes infinity of its sign, as the
-// processor's conversion gives it, not whatever an undefined conversion does.
+// Beyond the float range a value becomes infinity of its sign (as the processor converts it).
 TEST(FloatNarrowing, BeyondTheRangeIsInfinityNaNStaysNaN) {
   constexpr double kInfD = std::numeric_limits<double>::infinity();
   const std::pair<double, float> cases[] = {

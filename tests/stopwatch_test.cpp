@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "common/process_wide.h"
 #include "common/stopwatch.h"
 #include "fakes.h"
 #include "platform/scheduling.h"
 
 #include <cstdlib>
-#include <stdexcept>
 
 namespace tarvex {
 namespace {
@@ -109,20 +107,6 @@ TEST(Stopwatch, CoarsePacingCarriesTheDeviationIntoTheNextLap) {
   }
 }
 
-// The engine is reached through processWide: a failed construction is tried again.
-struct FailsOnce {
-  static inline int attempts = 0;
-  FailsOnce() {
-    if (++attempts == 1) throw std::runtime_error("first construction fails");
-  }
-};
-
-TEST(ProcessWide, AFailedConstructionIsTriedAgain) {
-  EXPECT_THROW(processWide<FailsOnce>(), std::runtime_error);
-  EXPECT_EQ(&processWide<FailsOnce>(), &processWide<FailsOnce>());
-  EXPECT_EQ(FailsOnce::attempts, 2);
-}
-
 #if !defined(_WIN32)
 // Hosts and tests opt out of real-time priority with TARVEX_NO_REALTIME set
 // to anything but "" or "0".
@@ -131,8 +115,7 @@ TEST(Scheduling, TheRealtimeOptOutReadsItsVariable) {
       {nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.value == nullptr ? "unset" : row.value);
-    if (row.value == nullptr) unsetenv("TARVEX_NO_REALTIME");
-    else setenv("TARVEX_NO_REALTIME", row.value, 1);
+    row.value == nullptr ? unsetenv("TARVEX_NO_REALTIME") : setenv("TARVEX_NO_REALTIME", row.value, 1);
     EXPECT_EQ(platform::realtimeDisabled(), row.disabled);
   }
   setenv("TARVEX_NO_REALTIME", "1", 1);
