@@ -1,5 +1,4 @@
-// The active cycle as a real-time path: it allocates nothing, a hold made
-// while it advances the fade stands, and a pass that throws is contained.
+// The active cycle as a real-time path: no allocation, a hold stands, a throwing pass is contained.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -97,7 +96,8 @@ TEST(ActiveCycle, APassThatThrowsDropsTheSourceAndTheCycleGoesOn) {
       {"detect", &FakeGame::throwOnDetect}, {"open", &FakeGame::throwOnOpen}, {"read", &FakeGame::throwOnRead}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
-    const std::string logged = "Game-source cycle: a pass failed (fake game: " + std::string(c.step) + " failed)";
+    const std::string logged =
+        "Game-source cycle: a pass failed (fake game: " + std::string(c.step) + " failed)";
     const int before = timesLogged(logged);
     ManualClock clock;
     clock.readStep = 10;

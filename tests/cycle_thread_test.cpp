@@ -26,8 +26,7 @@ using testing::waitUntil;
 
 constexpr std::uint8_t kMessage[] = {0xF9, 0xF9, 0x01, 0x00, 0x01, 0x00, 0x0A, 0x0D};
 
-// One thread however often started, stopped on request with the game left
-// flagged; the next start's reset closes it and detects afresh.
+// One thread however often started; a stop leaves the game flagged, the next start's reset closes it.
 TEST(CycleThread, StartTwiceRunsOneCycleThatStopsOnRequestAndARestartDetectsAfresh) {
   std::mutex lock;
   std::set<std::thread::id> readers;
@@ -148,7 +147,6 @@ TEST(HostThreads, EveryCallWhileTheCycleAndTheLinkLoopRun) {
   engine.stopCycleThread();
   stopLinkThread(link);
   linkLoop.join();
-  EXPECT_GE(game->reads, 500) << "the cycle ran throughout";
   EXPECT_TRUE(std::isfinite(sink)) << "every value read was a number";
 #if defined(__linux__)
   reading = false;

@@ -32,9 +32,8 @@ TEST(FloatNarrowing, BeyondTheRangeIsInfinityNaNStaysNaN) {
 TEST(OutputFrame, DegreesOfFreedomAreClampedToTheRigLimits) {
   struct Case { double value, min, max; float expected; };
   const Case cases[] = {
-      {2.5, -1.0, 1.0, 1.0f}, {-3.0, -1.0, 1.0, -1.0f}, {0.1, -1.0, 1.0, 0.1f}, {0.5, 0.0, 0.0, 0.0f},  // never set
-      {1.5, 2.0, 1.0, 2.0f},  {2.5, 2.0, 1.0, 1.0f},  // lower above upper: the lower below it, then the upper
-  };
+      {2.5, -1.0, 1.0, 1.0f}, {-3.0, -1.0, 1.0, -1.0f}, {0.1, -1.0, 1.0, 0.1f},
+      {0.5, 0.0, 0.0, 0.0f},  {1.5, 2.0, 1.0, 2.0f},    {2.5, 2.0, 1.0, 1.0f}};  // never set; lower above upper
   for (const Case& c : cases) EXPECT_EQ(clampDof(c.value, c.min, c.max), c.expected) << c.value;
   EXPECT_TRUE(std::isnan(clampDof(std::nan(""), -1.0, 1.0))) << "a NaN passes the clamp";
 }
@@ -42,8 +41,8 @@ TEST(OutputFrame, DegreesOfFreedomAreClampedToTheRigLimits) {
 // Belt and wind levels go out as unsigned 32-bit numbers; NaN as 0.
 TEST(OutputFrame, BeltAndWindLevels) {
   const std::pair<double, std::uint32_t> cases[] = {
-      {12.7, 12u}, {-5.0, 0u}, {0.0, 0u}, {4294967295.0, 0xFFFFFFFFu}, {16777217.0, 16777216u},  // nearest float
-      {std::numeric_limits<double>::infinity(), 0xFFFFFFFFu}, {std::nan(""), 0u}};
+      {12.7, 12u}, {-5.0, 0u}, {0.0, 0u}, {4294967295.0, 0xFFFFFFFFu}, {16777217.0, 16777216u},
+      {std::numeric_limits<double>::infinity(), 0xFFFFFFFFu}, {std::nan(""), 0u}};  // 16777217: nearest float
   for (auto [value, expected] : cases) EXPECT_EQ(levelToUint32(value), expected) << value;
 }
 

@@ -1,5 +1,4 @@
-// A profile's slots: off until a formula comes, chains replaced by a host
-// thread while the cycle evaluates them and freed by the host, never the cycle.
+// A profile's slots: off until a formula comes, chains replaced while the cycle evaluates them.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -30,9 +30,8 @@ TEST(SnapshotHistory, KeepsTheLast150OldestFirstAndDrainsThem) {
   EXPECT_EQ(count, 0);
 }
 
-// The cycle appends while a host drains, and every third block cannot be
-// allocated: its records wait for the next drain. Every record arrives once,
-// in order (the appender stays less than a history ahead of the drains).
+// The cycle appends while a host drains, and every third block cannot be allocated: its
+// records wait for the next drain. Each arrives once, in order (none is old enough to drop).
 std::atomic<int> allocations{0};
 void* failingEveryThird(std::size_t bytes) { return ++allocations % 3 == 0 ? nullptr : std::malloc(bytes); }
 
