@@ -1,28 +1,27 @@
-// Stand-ins for the clock and for a game, to drive the cycle without time
-// passing and without a game running.
+// Stand-ins for the clock and for a game: the cycle without time passing or a game running.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "common/clock.h"
 #include "games/game_sources.h"
 
 namespace tarvex::testing {
 
-// A counter at 10 MHz (the usual Windows performance-counter rate) that
-// moves only when asked: each read advances it by `readStep` ticks (so busy
-// waits end), each sleep by the time slept.
+// A 10 MHz counter (Windows' usual rate) that moves only when asked: each read
+// by `readStep` ticks (so busy waits end), each sleep by the time slept.
 class ManualClock final : public Clock {
  public:
   static constexpr std::int64_t kFrequency = 10'000'000;
   static constexpr std::int64_t kTicksPerUs = kFrequency / 1'000'000;
 
   std::int64_t counter() noexcept override {
-    ++reads;
     const std::int64_t value = now;
     now += readStep;
     return value;
@@ -33,8 +32,7 @@ class ManualClock final : public Clock {
     sleptNs += d.count();
     now += d.count() * kFrequency / 1'000'000'000;
   }
-  // The counter moves to the deadline and `wakeLateTicks` beyond it, as a
-  // late wake-up would.
+  // To the deadline and `wakeLateTicks` beyond it, as a late wake-up would.
   void sleepUntil(std::int64_t deadline) noexcept override {
     ++sleeps;
     if (now < deadline) now = deadline;
@@ -51,14 +49,12 @@ class ManualClock final : public Clock {
   std::int64_t now = 1'000'000;
   std::int64_t readStep = 0;
   std::int64_t wakeLateTicks = 0;
-  int reads = 0;
   int sleeps = 0;
   std::int64_t sleptNs = 0;
 };
 
-// A game that is found when `running`, and that produces a new frame on
-// each read while `sending`, with the channel values `onRead` writes. Each
-// step throws while its `throwOn...` flag is set.
+// A game found while `running`, giving a frame (the channels `onRead` writes) on
+// each read while `sending`; each step throws while its `throwOn...` flag is set.
 class FakeGame final : public GameReader {
  public:
   bool detect() override {
@@ -81,12 +77,27 @@ class FakeGame final : public GameReader {
   void close() override { ++closes; }
 
   // Atomic: the thread tests watch them while the cycle runs.
-  std::atomic<bool> running{true};
-  std::atomic<bool> sending{true};
+  std::atomic<bool> running{true}, sending{true};
   int failOpens = 0;  // the first n opens fail
   std::atomic<bool> throwOnDetect{false}, throwOnOpen{false}, throwOnRead{false};
   std::function<void(GameDataRecord&, int)> onRead;
   std::atomic<int> detects{0}, opens{0}, reads{0}, closes{0};
 };
+
+// A fake game installed into an engine or game sources; channel 1 counts its frames.
+template <class Target>
+FakeGame* installFakeGame(Target& target, GameId id = GameId::XPlane) {
+  auto game = std::make_unique<FakeGame>();
+  FakeGame* raw = game.get();
+  raw->onRead = [](GameDataRecord& r, int n) { r.channels[1] = n; };
+  target.installReader(id, std::move(game));
+  return raw;
+}
+
+// A rig-pose block name of the test's own: test processes run side by side.
+inline std::wstring uniquePoseName() {
+  return L"Local\\motionRigPose.test." +
+         std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count());
+}
 
 }  // namespace tarvex::testing

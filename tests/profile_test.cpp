@@ -1,6 +1,4 @@
-// A profile's slots on their own: switched off until a formula comes,
-// chains replaced by a host thread while the cycle evaluates them, and
-// replaced chains freed by the host, never by the cycle.
+// A profile's slots: off until a formula comes, chains replaced while the cycle evaluates them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,21 +10,11 @@
 namespace tarvex {
 namespace {
 
-// Freeing a chain (a deep one takes a while) is for the host that replaced
-// it: the cycle may still hold the old chain when the new one comes, but
-// letting go of it must not free it.
+// Freeing a chain (a deep one takes a while) is for the host that replaced it:
+// the cycle letting go of an old chain it still held must not free it.
 TEST(Profile, AReplacedChainIsFreedByTheHostsNextStoreNeverByTheCycle) {
-  struct Case {
-    const char* what;
-    bool cycleHoldsIt;
-    int freedByTheStore;         // when the new chain comes
-    int freedWhenTheCycleLetsGo;
-    int freedByTheNextStore;
-  };
-  const Case cases[] = {
-      {"the cycle holds the old chain", true, 0, 0, 1},
-      {"nobody holds it", false, 1, 1, 1},
-  };
+  struct Case { const char* what; bool cycleHoldsIt; int freedByTheStore, whenTheCycleLetsGo, byTheNextStore; };
+  const Case cases[] = {{"the cycle holds the old chain", true, 0, 0, 1}, {"nobody holds it", false, 1, 1, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     int freed = 0;
@@ -39,9 +27,9 @@ TEST(Profile, AReplacedChainIsFreedByTheHostsNextStoreNeverByTheCycle) {
     slot.store(parseFilterString("VALUE"));
     EXPECT_EQ(freed, c.freedByTheStore);
     cycleCopy.reset();  // the cycle's evaluation ends
-    EXPECT_EQ(freed, c.freedWhenTheCycleLetsGo);
+    EXPECT_EQ(freed, c.whenTheCycleLetsGo);
     slot.store(parseFilterString("VALUE"));
-    EXPECT_EQ(freed, c.freedByTheNextStore);
+    EXPECT_EQ(freed, c.byTheNextStore);
   }
 }
 
@@ -50,10 +38,7 @@ TEST(Profile, EverySlotStartsSwitchedOff) {
   GameDataRecord record;
   for (int c = 1; c < kChannelCount; ++c) record.channels[c] = c;
   DofLimits limits;
-  for (auto& limit : limits) {
-    limit.min = -1000.0;
-    limit.max = 1000.0;
-  }
+  for (auto& limit : limits) limit.min = -1000.0, limit.max = 1000.0;
   auto check = [&](const SlotBinding& b) { EXPECT_EQ(evaluateSlot(profile, b, 1.0, record, limits), 0.0) << b.slot; };
   for (const SlotBinding& b : beltBindings) check(b);
   for (const SlotBinding& b : effectBindings) check(b);
@@ -68,8 +53,7 @@ TEST(Profile, ReplacingChainsWhileTheCycleEvaluatesThem) {
   GameDataRecord record;
   record.channels[channel::lateral_accel_g] = 1.0;
   DofLimits limits;
-  limits[0].min = -100.0;
-  limits[0].max = 100.0;
+  limits[0].min = -100.0, limits[0].max = 100.0;
   profile.filters[0].store(parseFilterString("GAIN(VALUE;2)"));
   std::atomic<bool> stop{false};
   std::atomic<int> evaluations{0};

