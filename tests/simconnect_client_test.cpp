@@ -75,6 +75,7 @@ class ScriptedSimConnectServer {
     return packets_;
   }
   int connections() const { return server_.connections(); }
+  std::uint16_t port() const { return server_.port(); }
 
  private:
   static void sendAll(platform::SocketHandle s, const std::uint8_t* p, std::size_t n) {
@@ -182,6 +183,31 @@ TEST_F(SimConnectClient, EachCallSendsTheBytesOfTheProtocol) {
   EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
 }
 
+// Close wakes the receive thread: a transport whose receive waits on until it is interrupted does not
+// keep Close (and the cycle that calls it on a quit) waiting.
+TEST_F(SimConnectClient, CloseWakesTheReceiveThread) {
+  struct WaitsUntilInterrupted final : sc::Transport {
+    explicit WaitsUntilInterrupted(std::unique_ptr<sc::Transport> t) : inner(std::move(t)) {}
+    bool sendAll(const void* data, int size) override { return inner->sendAll(data, size); }
+    int receive(void* buffer, int size, std::chrono::milliseconds) override {
+      int got = 0;
+      while (got == 0 && !interrupted) got = inner->receive(buffer, size, 5ms);
+      return got;
+    }
+    void interrupt() noexcept override { interrupted = true; }
+    std::unique_ptr<sc::Transport> inner;
+    std::atomic<bool> interrupted{false};
+  };
+  ScriptedSimConnectServer server;
+  sc::setConnector([port = server.port()] {
+    auto tcp = sc::connectTcp(platform::kLoopbackAddress, port, 500ms);
+    return tcp ? std::make_unique<WaitsUntilInterrupted>(std::move(tcp)) : nullptr;
+  });
+  const sc::HANDLE h = open();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(sc::SimConnect_Close(h), sc::kOk);
+}
+
 // Version 5 first, then a second connection with FSX's 4; within twice the answer wait.
 TEST_F(SimConnectClient, OpenAgainstServersOfEachProtocolVersion) {
   // The versions the server answers (none: it never answers), the protocol opened (0: none), connections.
@@ -285,6 +311,12 @@ TEST_F(SimConnectClient, ConfigurationFile) {
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Microsoft Flight Simulator\\SimConnect");
   pipe.port = "Custom/SimConnect";
   EXPECT_EQ(sc::pipePath(pipe), "\\\\.\\pipe\\Custom\\SimConnect");
+  sc::ClientConfig tcp = sc::defaultConfig();
+  for (const auto& [port, want] : {std::pair<const char*, int>{"5000", 5000}, {"65535", 65535}, {"65537", 500},
+                                   {"0", 500}, {"", 500}, {"50x", 500}}) {
+    tcp.port = port;
+    EXPECT_EQ(sc::tcpPort(tcp), want) << port;
+  }
 }
 
 struct Processes final : ProcessList {  // those named run, or (none named) all
