@@ -50,21 +50,13 @@ void Engine::stopCycleThread() {
 
 void Engine::stopCycleAtUnload() noexcept {
   cycleRunning = 0;
-  if (!cycleThread_.joinable()) return;
-  if (platform::canJoinThreadsAtUnload()) {
-    cycleThread_.join();
-    return;
-  }
   // Windows, under the loader lock: the thread could not finish while we
-  // wait for it, or is gone already if the process exits. Let it leave the
-  // loop, then let it go.
-  if (!platform::otherThreadsTerminated()) {
-    const auto deadline = std::chrono::steady_clock::now() + kUnloadWait;
-    while (!loopEnded_.load() && std::chrono::steady_clock::now() < deadline) {
-      platform::sleepFor(kOneMs);
-    }
+  // wait for it, or is gone already if the process exits. It is let go once
+  // it has left the loop.
+  try {
+    platform::endThread(cycleThread_, loopEnded_, kUnloadWait);
+  } catch (...) {  // a join refused by the system: nothing more to do at unload
   }
-  cycleThread_.detach();
 }
 
 void Engine::runCycle() noexcept {
@@ -77,6 +69,7 @@ void Engine::runCycle() noexcept {
   } catch (...) {  // its thread could not be joined: it ends by itself
   }
   loopEnded_ = true;
+  platform::leaveThreadAtUnload();
 }
 
 void Engine::beginCycle() noexcept {

@@ -26,6 +26,8 @@ namespace tarvex {
 class GameWatch {
  public:
   static constexpr std::chrono::milliseconds kInterval{1000};
+  // How long a stop under the loader lock waits for the thread to leave.
+  static constexpr std::chrono::milliseconds kUnloadWait{500};
 
   GameWatch() = default;
   ~GameWatch() { stop(); }
@@ -50,6 +52,7 @@ class GameWatch {
   const wchar_t* section_ = nullptr;
   std::chrono::milliseconds interval_{kInterval};
   std::atomic<bool> gone_{false};
+  std::atomic<bool> left_{true};  // the thread no longer touches this object
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;

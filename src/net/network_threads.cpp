@@ -64,6 +64,7 @@ bool startDetached(DeviceLink& link, const char* name, std::atomic<unsigned>& ge
         endAfterFault(link, name, generation, mine);
       }
       active = false;
+      platform::leaveThreadAtUnload();
     }).detach();
     return true;
   } catch (const std::system_error&) {
@@ -82,6 +83,7 @@ struct StopAtUnload {
     if (platform::otherThreadsTerminated()) return;
     waitUntilEnded(listenActive);
     waitUntilEnded(senderActive);
+    platform::sleepFor(20ms);  // from the flag out of the library's code: a few instructions
   }
 } stopAtUnload;
 

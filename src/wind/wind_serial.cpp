@@ -88,23 +88,10 @@ void WindSerial::stop() {
   if (portHandle_ != kNoSerialPort) tarvex::platform::writeSerial(portHandle_, &kFanOff, 1);
   running_ = false;
   failCount_ = 0;
-  if (sendingThread_.joinable()) {
-    if (tarvex::platform::canJoinThreadsAtUnload()) {
-      // From the sending thread itself this raises the deadlock error.
-      sendingThread_.join();
-    } else {
-      // Windows, unloading the DLL under the loader lock: the thread could
-      // not finish while we wait for it. Let it leave its loop, then let it go.
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500) +
-                            std::chrono::milliseconds(intervalMs_.load());
-      while (!tarvex::platform::otherThreadsTerminated() && !loopLeft_.load() &&
-             std::chrono::steady_clock::now() < deadline) {
-        tarvex::platform::sleepFor(std::chrono::milliseconds(1));
-      }
-      sendingThread_.detach();
-    }
-    sendingThread_ = std::thread();
-  }
+  // From the sending thread itself this raises the deadlock error. Under the
+  // loader lock (Windows, unloading the DLL) the thread is let go once it has
+  // left its loop.
+  tarvex::platform::endThread(sendingThread_, loopLeft_, std::chrono::milliseconds(500 + intervalMs_.load()));
   if (portHandle_ != kNoSerialPort) tarvex::platform::closeSerialPort(portHandle_);
   portHandle_ = kNoSerialPort;
 }
@@ -175,4 +162,5 @@ void WindSerial::sendingThreadFunc() {
     log.error("Wind fan: the sending thread ended by an unexpected error.");
   }
   loopLeft_ = true;
+  tarvex::platform::leaveThreadAtUnload();
 }

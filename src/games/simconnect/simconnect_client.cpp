@@ -161,6 +161,7 @@ struct Connection {
     } catch (...) {  // no room for the quit: the caller sees the connection end all the same
     }
     ended = true;
+    platform::leaveThreadAtUnload();
   }
 
   void receive() {
@@ -294,6 +295,9 @@ HRESULT SimConnect_Open(HANDLE* handle, const char* name, void*, std::uint32_t, 
                         std::uint32_t configIndex) noexcept {
   if (handle == nullptr) return kFail;
   *handle = nullptr;
+  // A receive thread started while the DLL unloads would only begin once
+  // the DLL is gone.
+  if (!platform::canJoinThreadsAtUnload()) return kFail;
   try {
     Connector connector;
     {
@@ -335,22 +339,9 @@ HRESULT SimConnect_Close(HANDLE handle) noexcept {
   handle->running = false;
   // The cycle closes on a quit: its receive thread must not keep it waiting.
   handle->transport->interrupt();
-  if (handle->receiver.joinable()) {
-    if (platform::canJoinThreadsAtUnload()) {
-      handle->receiver.join();
-    } else {
-      // Windows, unloading the DLL under the loader lock: the thread could
-      // not finish while we wait for it. Let it leave its loop, then let it
-      // go; while it still runs, it keeps the connection.
-      const auto deadline = std::chrono::steady_clock::now() + kUnloadWait;
-      while (!platform::otherThreadsTerminated() && !handle->ended.load() &&
-             std::chrono::steady_clock::now() < deadline) {
-        platform::sleepFor(std::chrono::milliseconds(1));
-      }
-      handle->receiver.detach();
-      if (!handle->ended.load() && !platform::otherThreadsTerminated()) return kOk;
-    }
-  }
+  // Under the loader lock (Windows, unloading the DLL) the thread is let go
+  // once it has left its loop; while it still runs, it keeps the connection.
+  if (!platform::endThread(handle->receiver, handle->ended, kUnloadWait)) return kOk;
   delete handle;  // the transport closes the stream; the server sees the client leave
   return kOk;
 }
