@@ -13,7 +13,6 @@ namespace tarvex {
 
 namespace {
 
-
 void note(const char* text) noexcept {
   std::fputs(text, stdout);
   std::fflush(stdout);

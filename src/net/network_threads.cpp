@@ -83,7 +83,7 @@ struct StopAtUnload {
     if (platform::otherThreadsTerminated()) return;
     waitUntilEnded(listenActive);
     waitUntilEnded(senderActive);
-    platform::sleepFor(20ms);  // from the flag out of the library's code: a few instructions
+    platform::sleepFor(platform::kLeaveGrace);
   }
 } stopAtUnload;
 

@@ -20,6 +20,12 @@ bool canJoinThreadsAtUnload() noexcept;
 // terminated by the system (Windows at process exit). Always false on Linux.
 bool otherThreadsTerminated() noexcept;
 
+// How long a stop under the loader lock waits for a thread to leave its
+// loop, and how long it then gives the thread to get from its flag out of
+// the library's code (a few instructions).
+inline constexpr std::chrono::milliseconds kUnloadWait{500};
+inline constexpr std::chrono::milliseconds kLeaveGrace{20};
+
 // The last call of a library thread, right after it has said it left
 // (`endThread`'s flag). While the DLL is being unloaded the thread ends here
 // at once: returning would run the library's code after it is gone. Else
@@ -33,7 +39,8 @@ void leaveThreadAtUnload() noexcept;
 // `left`, gives the thread a moment to reach its end, and lets it go. True
 // when the thread is done with its objects; false when it was let go still
 // running, and whatever it uses must then outlive it.
-inline bool endThread(std::thread& thread, const std::atomic<bool>& left, std::chrono::milliseconds wait) {
+inline bool endThread(std::thread& thread, const std::atomic<bool>& left,
+                      std::chrono::milliseconds wait = kUnloadWait) {
   if (!thread.joinable()) return true;
   if (canJoinThreadsAtUnload()) {
     thread.join();
@@ -46,7 +53,7 @@ inline bool endThread(std::thread& thread, const std::atomic<bool>& left, std::c
   thread.detach();
   if (otherThreadsTerminated()) return true;
   if (!left.load()) return false;
-  sleepFor(std::chrono::milliseconds(20));  // from the flag into leaveThreadAtUnload: a few instructions
+  sleepFor(kLeaveGrace);
   return true;
 }
 
