@@ -20,6 +20,7 @@ namespace tarvex {
 namespace {
 constexpr std::chrono::milliseconds kOneMs{1};
 // How long an unloading library waits for the cycle to leave its loop.
+constexpr std::chrono::milliseconds kUnloadWait{500};
 }  // namespace
 
 void Engine::startCycleThread() {
@@ -53,7 +54,7 @@ void Engine::stopCycleAtUnload() noexcept {
   // wait for it, or is gone already if the process exits. It is let go once
   // it has left the loop.
   try {
-    platform::endThread(cycleThread_, loopEnded_);
+    platform::endThread(cycleThread_, loopEnded_, kUnloadWait);
   } catch (...) {  // a join refused by the system: nothing more to do at unload
   }
 }

@@ -12,6 +12,7 @@ namespace tarvex {
 
 namespace {
 
+
 // The datagram's text: up to its first NUL, never past its end.
 std::string_view datagramText(const std::uint8_t* data, int size) noexcept {
   const char* text = reinterpret_cast<const char*>(data);

@@ -42,7 +42,7 @@ void GameWatch::stop() noexcept {
   // under the loader lock the thread cannot end while we wait for it, so it
   // is let go once it has left its loop.
   try {
-    platform::endThread(thread_, left_);
+    platform::endThread(thread_, left_, kUnloadWait);
   } catch (...) {  // a join refused by the system: the thread ends by itself
     if (thread_.joinable()) thread_.detach();
   }

@@ -26,6 +26,8 @@ namespace tarvex {
 class GameWatch {
  public:
   static constexpr std::chrono::milliseconds kInterval{1000};
+  // How long a stop under the loader lock waits for the thread to leave.
+  static constexpr std::chrono::milliseconds kUnloadWait{500};
 
   GameWatch() = default;
   ~GameWatch() { stop(); }

@@ -12,6 +12,7 @@ namespace tarvex {
 
 namespace {
 
+
 // The header names `wanted` in its first 32 characters (NUL-padded).
 bool hasName(const char (&name)[32], std::string_view wanted) noexcept {
   if (wanted.size() > sizeof name || std::memcmp(name, wanted.data(), wanted.size()) != 0) return false;

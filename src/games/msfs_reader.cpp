@@ -36,6 +36,11 @@ const std::array<MsfsReader::Subscription, 5> MsfsReader::kSubscriptions = {{
     {kEventSim, "Sim"},
 }};
 
+namespace {
+
+
+}  // namespace
+
 bool MsfsReader::detect() {
   dropConnection();
   if (sc::SimConnect_Open(&connection_, kClientName, nullptr, 0, nullptr, 0) < 0) {

@@ -13,6 +13,7 @@ namespace tarvex {
 
 namespace {
 
+
 void note(const char* text) noexcept {
   std::fputs(text, stdout);
   std::fflush(stdout);

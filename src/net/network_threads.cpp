@@ -83,7 +83,7 @@ struct StopAtUnload {
     if (platform::otherThreadsTerminated()) return;
     waitUntilEnded(listenActive);
     waitUntilEnded(senderActive);
-    platform::sleepFor(platform::kLeaveGrace);
+    platform::sleepFor(20ms);  // from the flag out of the library's code: a few instructions
   }
 } stopAtUnload;
 

@@ -20,12 +20,6 @@ bool canJoinThreadsAtUnload() noexcept;
 // terminated by the system (Windows at process exit). Always false on Linux.
 bool otherThreadsTerminated() noexcept;
 
-// How long a stop under the loader lock waits for a thread to leave its
-// loop, and how long it then gives the thread to get from its flag out of
-// the library's code (a few instructions).
-inline constexpr std::chrono::milliseconds kUnloadWait{500};
-inline constexpr std::chrono::milliseconds kLeaveGrace{20};
-
 // The last call of a library thread, right after it has said it left
 // (`endThread`'s flag). While the DLL is being unloaded the thread ends here
 // at once: returning would run the library's code after it is gone. Else
@@ -39,8 +33,7 @@ void leaveThreadAtUnload() noexcept;
 // `left`, gives the thread a moment to reach its end, and lets it go. True
 // when the thread is done with its objects; false when it was let go still
 // running, and whatever it uses must then outlive it.
-inline bool endThread(std::thread& thread, const std::atomic<bool>& left,
-                      std::chrono::milliseconds wait = kUnloadWait) {
+inline bool endThread(std::thread& thread, const std::atomic<bool>& left, std::chrono::milliseconds wait) {
   if (!thread.joinable()) return true;
   if (canJoinThreadsAtUnload()) {
     thread.join();
@@ -53,7 +46,7 @@ inline bool endThread(std::thread& thread, const std::atomic<bool>& left,
   thread.detach();
   if (otherThreadsTerminated()) return true;
   if (!left.load()) return false;
-  sleepFor(kLeaveGrace);
+  sleepFor(std::chrono::milliseconds(20));  // from the flag into leaveThreadAtUnload: a few instructions
   return true;
 }
 

@@ -91,8 +91,7 @@ void WindSerial::stop() {
   // From the sending thread itself this raises the deadlock error. Under the
   // loader lock (Windows, unloading the DLL) the thread is let go once it has
   // left its loop.
-  tarvex::platform::endThread(sendingThread_, loopLeft_,
-                              tarvex::platform::kUnloadWait + std::chrono::milliseconds(intervalMs_.load()));
+  tarvex::platform::endThread(sendingThread_, loopLeft_, std::chrono::milliseconds(500 + intervalMs_.load()));
   if (portHandle_ != kNoSerialPort) tarvex::platform::closeSerialPort(portHandle_);
   portHandle_ = kNoSerialPort;
 }

@@ -10,6 +10,7 @@
 #include "common/diagnostic_log.h"
 #include "games/simconnect/message_queue.h"
 #include "games/simconnect/simconnect_config.h"
+#include "platform/clock.h"
 #include "platform/local_pipe.h"
 #include "platform/process_exit.h"
 #include "platform/sockets.h"
@@ -23,6 +24,8 @@ constexpr std::size_t kQueueMessages = 4;
 constexpr std::size_t kSmallestQueue = 256 * 1024;
 constexpr int kReceiveChunk = 8192;
 constexpr int kOversizedLines = 10;
+// How long a close at unload waits for the receive thread.
+constexpr std::chrono::milliseconds kUnloadWait{500};
 
 class TcpTransport final : public Transport {
  public:
@@ -338,7 +341,7 @@ HRESULT SimConnect_Close(HANDLE handle) noexcept {
   handle->transport->interrupt();
   // Under the loader lock (Windows, unloading the DLL) the thread is let go
   // once it has left its loop; while it still runs, it keeps the connection.
-  if (!platform::endThread(handle->receiver, handle->ended)) return kOk;
+  if (!platform::endThread(handle->receiver, handle->ended, kUnloadWait)) return kOk;
   delete handle;  // the transport closes the stream; the server sees the client leave
   return kOk;
 }

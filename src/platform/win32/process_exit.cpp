@@ -12,13 +12,13 @@ std::atomic<bool> processExiting{false};
 }  // namespace
 
 bool canJoinThreadsAtUnload() noexcept { return !unloading.load(); }
-bool otherThreadsTerminated() noexcept { return processExiting.load(); }
 
 void leaveThreadAtUnload() noexcept {
   // The thread's exit waits for the loader lock in the system's code, and
   // ends once the DLL is gone; its C++ thread state is not freed.
   if (unloading.load() && !processExiting.load()) ExitThread(0);
 }
+bool otherThreadsTerminated() noexcept { return processExiting.load(); }
 
 }  // namespace tarvex::platform
 
